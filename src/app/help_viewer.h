@@ -12,6 +12,8 @@ namespace tvs {
 // data folder. Returns the first that exists, or the path beside the
 // executable when none does (so a message can name it).
 QString HelpFilePath();
+// The same search from `executable_folder` instead of the running program's.
+QString HelpFilePathIn(const QString& executable_folder);
 
 // Opens the help window on the table of contents of `chm_path`. A missing or
 // unreadable file gives a clear message box over `parent`; nothing else.

@@ -33,9 +33,11 @@ struct ShortCodeOptions {
 // The short-code rule. Takes the first 10 characters of `candidate`; when the
 // list holds them, drops a tenth character and appends 1, 2, 3 ... until the
 // list holds neither the numbered candidate nor, when it has more than 10
-// characters, its shortened form (first 8 + last 2 characters). The code is
-// added to the list and returned, so every code the list issues is unique in
-// it.
+// characters, its shortened form (first 8 + last 2 characters); once every
+// numbered form of the base is taken (110 of them for a nine-character base),
+// the number is kept whole and the base cut to make room (ABCDEFG100). The
+// code is added to the list and returned, so every code the list issues is
+// unique in it.
 std::string ShortCode(std::string_view candidate, CodeList& list,
                       const ShortCodeOptions& options = {});
 

@@ -93,7 +93,7 @@ void ApplyMoves(const std::string& folder, const std::vector<Move>& moves) {
 
 void RemoveLeftovers(const std::string& folder) {
   for (const std::string& name : FolderEntries(folder))
-    if (EndsWith(name, kStagingSuffix) || name.rfind(std::string(kJournalName) + ".", 0) == 0)
+    if (EndsWith(name, kStagingSuffix) || name.rfind("." + std::string(kJournalName) + ".tmp-", 0) == 0)
       RemoveFileQuietly(JoinPath(folder, name));
 }
 

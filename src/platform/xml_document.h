@@ -45,7 +45,7 @@ class XmlNode {
 
   // Nodes selected by an XPath expression relative to this node, in document
   // order; empty for a null node or when nothing matches. Throws Error for an
-  // expression that does not compile.
+  // expression that does not compile or that gives no node set ("count(a)").
   XmlNodeList Select(std::string_view xpath) const;
   // The child elements named `name`, in document order: the same nodes as the
   // relative expression `name`, without the cost of an XPath evaluation.
@@ -145,6 +145,9 @@ class XmlDocument {
   std::string parse_error_;
   int parse_error_line_ = 0;
   std::string source_name_;
+  // The loaded XML declaration as the file wrote it, written back on save;
+  // "" when the file had none (or wrote it in a 16-bit encoding).
+  std::string declaration_;
 };
 
 }  // namespace tvs

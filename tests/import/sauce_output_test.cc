@@ -1,0 +1,256 @@
+#include "import/sauce_output.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "import/import_test_helpers.h"
+#include "platform/error.h"
+#include "platform/files.h"
+
+namespace tvs {
+namespace {
+
+using testing::HasNoChildNodes;
+using testing::ReadSection;
+using testing::RootChildNames;
+
+XmlDocument Loaded(std::string_view xml) {
+  XmlDocument doc;
+  doc.LoadFromMemory(xml, "HORARIO.XML");
+  EXPECT_TRUE(doc.WellFormed()) << doc.ParseError();
+  return doc;
+}
+
+// Saved and loaded again: what a reader of the file would see.
+XmlDocument RoundTrip(const XmlDocument& doc) { return Loaded(doc.SaveToString()); }
+
+XmlNode OnlySection(const XmlDocument& doc) {
+  const XmlNodeList sections = doc.Root().ChildElements("SALIDAS");
+  EXPECT_EQ(sections.Count(), 1u);
+  return sections.Item(0);
+}
+
+const std::vector<std::pair<std::string, std::string>> ErrorBlock(const std::string& count) {
+  return {{"CN_ERROR", "0"},
+          {"TE_ERROR", "Servicio finalizado Correctamente"},
+          {"REGISTROS RECUPERADOS", count}};
+}
+
+TEST(SauceOutputTest, SectionMovesToTheEndAndLosesWhatItHeld) {
+  XmlDocument doc = Loaded(
+      "<SERVICIO a=\"1\"><CABECERA>c</CABECERA>"
+      "<SALIDAS><ERROR><salida dato=\"CN_ERROR\">7</salida></ERROR>"
+      "<listasal seq=\"MATERIAS\"><listasal><salida>x</salida></listasal></listasal></SALIDAS>"
+      "<ENTRADAS>e</ENTRADAS><OTRO/></SERVICIO>");
+  SauceOutput::Start(doc, 3);
+
+  XmlDocument saved = RoundTrip(doc);
+  EXPECT_EQ(RootChildNames(saved),
+            (std::vector<std::string>{"CABECERA", "ENTRADAS", "OTRO", "SALIDAS"}));
+  EXPECT_EQ(saved.Root().Attribute("a"), "1");
+  EXPECT_EQ(saved.Root().SelectFirst("CABECERA").Text(), "c");
+  EXPECT_EQ(saved.Root().SelectFirst("ENTRADAS").Text(), "e");
+  const auto section = ReadSection(OnlySection(saved));
+  EXPECT_EQ(section.error, ErrorBlock("3"));
+  EXPECT_TRUE(section.teachers.empty());
+  EXPECT_EQ(saved.Select("//listasal[@seq='MATERIAS']").Count(), 0u);
+}
+
+TEST(SauceOutputTest, TeachersAndLessonsStandInTheOrderAdded) {
+  XmlDocument doc = Loaded(testing::SauceDocument());
+  SauceOutput out = SauceOutput::Start(doc, 12);
+  std::vector<XmlNode> teachers;
+  for (size_t n = 1; n <= 12; ++n)
+    teachers.push_back(out.AddTeacher(n, "E" + std::to_string(n), "F" + std::to_string(n)));
+  // Lessons go into the entry they are given, even an earlier one.
+  out.AddLesson(teachers[0], 1, {"a1", "1", "t1", "d1", "m1", "u1"});
+  out.AddLesson(teachers[9], 1, {"a10", "2", "t2", "d2", "m2", "u2"});
+  out.AddLesson(teachers[0], 2, {"a2", "3", "t3", "d3", "m3", "u3"});
+
+  const auto section = ReadSection(OnlySection(RoundTrip(doc)));
+  EXPECT_EQ(section.error, ErrorBlock("12"));
+  ASSERT_EQ(section.teachers.size(), 12u);
+  for (size_t n = 1; n <= 12; ++n) {
+    const auto& t = section.teachers[n - 1];
+    EXPECT_EQ(t.seq, "EMP_" + std::to_string(n));
+    EXPECT_EQ(t.x_empleado, "E" + std::to_string(n));
+    EXPECT_EQ(t.f_tomapos, "F" + std::to_string(n));
+  }
+  ASSERT_EQ(section.teachers[0].lessons.size(), 2u);
+  EXPECT_EQ(section.teachers[0].lessons[0].seq, "TRAMO_1");
+  EXPECT_EQ(section.teachers[0].lessons[0].values,
+            (std::array<std::string, 6>{"a1", "1", "t1", "d1", "m1", "u1"}));
+  EXPECT_EQ(section.teachers[0].lessons[1].seq, "TRAMO_2");
+  EXPECT_EQ(section.teachers[0].lessons[1].values[0], "a2");
+  ASSERT_EQ(section.teachers[9].lessons.size(), 1u);
+  EXPECT_EQ(section.teachers[9].lessons[0].values[0], "a10");
+  EXPECT_TRUE(section.teachers[1].lessons.empty());
+}
+
+TEST(SauceOutputTest, ValuesGoInAsUnicodeWithoutTrimming) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Pe\xF1" "a", "Peña"},
+      {"\x80" "100", "€100"},
+      {"  X  ", "  X  "},
+      {"A&B<C>\"'", "A&B<C>\"'"},
+      {"&amp;", "&amp;"},
+      {"\x81\x8D", "\xC2\x81\xC2\x8D"},
+      {"tab\there", "tab\there"},
+  };
+  XmlDocument doc = Loaded(testing::SauceDocument());
+  SauceOutput out = SauceOutput::Start(doc, 1);
+  for (const auto& [in, want] : cases) {
+    XmlNode teacher = out.AddTeacher(1, in, in);
+    out.AddLesson(teacher, 1, {in, in, in, in, in, in});
+  }
+  const auto section = ReadSection(OnlySection(RoundTrip(doc)));
+  ASSERT_EQ(section.teachers.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].second);
+    const auto& t = section.teachers[i];
+    EXPECT_EQ(t.x_empleado, cases[i].second);
+    EXPECT_EQ(t.f_tomapos, cases[i].second);
+    ASSERT_EQ(t.lessons.size(), 1u);
+    for (const std::string& v : t.lessons[0].values) EXPECT_EQ(v, cases[i].second);
+  }
+}
+
+TEST(SauceOutputTest, EmptyValueGivesASalidaWithoutContent) {
+  XmlDocument doc = Loaded(testing::SauceDocument());
+  SauceOutput out = SauceOutput::Start(doc, 1);
+  XmlNode teacher = out.AddTeacher(1, "", "F");
+  out.AddLesson(teacher, 1, {"", "2", "", "", "", ""});
+
+  auto check = [](const XmlDocument& view) {
+    const XmlNode lesson = view.Select("//listasal[@seq='TRAMO_1']").Item(0);
+    ASSERT_TRUE(lesson);
+    const XmlNodeList salidas = lesson.ChildElements("salida");
+    ASSERT_EQ(salidas.Count(), 6u);
+    for (size_t i : {0u, 2u, 3u, 4u, 5u}) {
+      EXPECT_TRUE(HasNoChildNodes(salidas.Item(i))) << salidas.Item(i).Attribute("dato");
+      EXPECT_TRUE(salidas.Item(i).HasAttribute("dato"));
+    }
+    EXPECT_EQ(salidas.Item(1).Text(), "2");
+    EXPECT_TRUE(HasNoChildNodes(view.Select("//salida[@dato='X_EMPLEADO']").Item(0)));
+  };
+  {
+    SCOPED_TRACE("in memory");
+    check(doc);
+  }
+  {
+    SCOPED_TRACE("saved and loaded");
+    check(RoundTrip(doc));
+  }
+}
+
+TEST(SauceOutputTest, ControlCharacterIsRefusedNamingTheValue) {
+  XmlDocument doc = Loaded(testing::SauceDocument());
+  SauceOutput out = SauceOutput::Start(doc, 1);
+  XmlNode teacher = out.AddTeacher(1, "E", "F");
+  try {
+    out.AddLesson(teacher, 1, {"a", "1", "t", "d", "M\x01X", "u"});
+    FAIL() << "a control character was accepted";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("X_MATERIAOMC"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("0x01"), std::string::npos) << e.what();
+  }
+}
+
+TEST(SauceOutputTest, DocumentWithoutSectionIsRefusedAndLeftAsItWas) {
+  const char* cases[] = {
+      "<SERVICIO><ENTRADAS/></SERVICIO>",
+      "<SERVICIO><salidas/><X><SALIDAS/></X></SERVICIO>",  // wrong case; nested
+      "<SALIDAS/>",                                         // the root itself
+  };
+  for (const char* xml : cases) {
+    SCOPED_TRACE(xml);
+    XmlDocument doc = Loaded(xml);
+    const std::string before = doc.SaveToString();
+    try {
+      SauceOutput::Start(doc, 1);
+      FAIL() << "accepted a document without SALIDAS";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("SALIDAS"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("HORARIO.XML"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(doc.SaveToString(), before);
+  }
+}
+
+TEST(SauceOutputTest, DocumentWithoutRootIsRefused) {
+  XmlDocument doc;
+  doc.LoadFromMemory("<SERVICIO><SALIDAS>", "ROTO.XML");
+  ASSERT_FALSE(doc.WellFormed());
+  EXPECT_THROW(SauceOutput::Start(doc, 0), Error);
+}
+
+// The section is the root's first SALIDAS child, taken after the new one is
+// appended: with two in the loaded file that is the second old one, which
+// keeps what it held and receives the output, and the new one stays empty.
+TEST(SauceOutputTest, WithTwoSectionsTheSecondOldOneReceivesTheOutput) {
+  XmlDocument doc = Loaded("<R><SALIDAS><a/></SALIDAS><B/><SALIDAS><c/></SALIDAS></R>");
+  SauceOutput out = SauceOutput::Start(doc, 1);
+  out.AddTeacher(1, "E", "F");
+
+  XmlDocument saved = RoundTrip(doc);
+  EXPECT_EQ(RootChildNames(saved), (std::vector<std::string>{"B", "SALIDAS", "SALIDAS"}));
+  const XmlNodeList sections = saved.Root().ChildElements("SALIDAS");
+  const XmlNode second_old = sections.Item(0);
+  EXPECT_EQ(second_old.ChildElements("c").Count(), 1u);
+  EXPECT_EQ(second_old.ChildElements("ERROR").Count(), 1u);
+  EXPECT_EQ(second_old.ChildElements("listasal").Item(0).Attribute("seq"), "EMP_1");
+  EXPECT_TRUE(HasNoChildNodes(sections.Item(1)));
+  EXPECT_EQ(saved.Select("//a").Count(), 0u);
+}
+
+TEST(SauceOutputTest, OutputPathPutsThePrefixBeforeTheFileName) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/work/VTEMP/SAUCE/HORARIO.XML", "/work/VTEMP/SAUCE/ResultadoVelmarHORARIO.XML"},
+      {"HORARIO.XML", "ResultadoVelmarHORARIO.XML"},
+      {"./horario.xml", "./ResultadoVelmarhorario.xml"},
+      {"/HORARIO", "/ResultadoVelmarHORARIO"},
+      {"/a.b/c.d.xml", "/a.b/ResultadoVelmarc.d.xml"},
+      {"/x/ResultadoVelmarH.xml", "/x/ResultadoVelmarResultadoVelmarH.xml"},
+  };
+  for (const auto& [in, want] : cases) EXPECT_EQ(SauceOutputPath(in), want) << in;
+}
+
+TEST(SauceOutputTest, SaveWritesBesideAndLeavesTheChosenFile) {
+  testing::TempFolder folder;
+  const std::string chosen = folder.File("HORARIO.XML");
+  const std::string input = testing::SauceDocument();
+  testing::WriteFile(chosen, input);
+  testing::WriteFile(folder.File("ResultadoVelmarHORARIO.XML"), "earlier output");
+
+  XmlDocument doc;
+  doc.LoadWellFormed(chosen);
+  SauceOutput::Start(doc, 0);
+  EXPECT_EQ(SaveBesideChosenFile(doc, chosen), folder.File("ResultadoVelmarHORARIO.XML"));
+
+  EXPECT_EQ(testing::ReadBytes(chosen), input);
+  const auto section = testing::ReadOutputFile(folder.File("ResultadoVelmarHORARIO.XML"));
+  EXPECT_EQ(section.error, ErrorBlock("0"));
+}
+
+TEST(SauceOutputTest, FailedSaveLeavesNoFileAndNamesThePath) {
+  testing::TempFolder folder;
+  const std::string chosen = folder.File("H.XML");
+  testing::WriteFile(chosen, testing::SauceDocument());
+  XmlDocument doc;
+  doc.LoadWellFormed(chosen);
+  SauceOutput::Start(doc, 0);
+
+  SetWriteFaultForTesting([](const std::string&) { return false; });
+  try {
+    SaveBesideChosenFile(doc, chosen);
+    ADD_FAILURE() << "the save did not fail";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("ResultadoVelmarH.XML"), std::string::npos) << e.what();
+  }
+  SetWriteFaultForTesting(nullptr);
+  EXPECT_FALSE(testing::Exists(folder.File("ResultadoVelmarH.XML")));
+}
+
+}  // namespace
+}  // namespace tvs
