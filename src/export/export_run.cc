@@ -3,11 +3,32 @@
 #include "export/builders.h"
 #include "export/export_context.h"
 #include "export/working_set.h"
+#include "platform/error.h"
 
 namespace tvs {
+namespace {
+
+// A document of another kind (a wrong file chosen) would otherwise give
+// empty lists and fail much later, at the time frames, with a message that
+// does not say what is wrong.
+void CheckIsSauceExport(const XmlDocument& doc, const std::string& xml_path) {
+  const std::string root = doc.Root().Name();
+  if (root == "SERVICIO" && doc.Select("/SERVICIO").Count() == 0) {
+    throw Error("El archivo «" + xml_path +
+                "» no es una exportación de Sauce: su elemento raíz SERVICIO está en un espacio de "
+                "nombres (xmlns) que Sauce no usa");
+  }
+  if (root != "SERVICIO") {
+    throw Error("El archivo «" + xml_path + "» no es una exportación de Sauce: su elemento raíz es «" + root +
+                "», no SERVICIO");
+  }
+}
+
+}  // namespace
 
 ExportResult ExportDocument(const XmlDocument& doc, const std::string& xml_path,
                             const std::string& working_folder, FrameChooser& chooser) {
+  CheckIsSauceExport(doc, xml_path);
   ExportContext ctx(doc, xml_path, chooser);
   CrearAsignaturas(ctx);
   CrearTareas(ctx);

@@ -1,11 +1,12 @@
 // The export run: a Sauce export document in, the eight working tables out.
 //
-// The run loads the document (a file that is not well-formed XML fails before
-// any table is touched), calls the eight builders in their fixed order, each
-// building its tables in memory, and only when all have succeeded replaces the
-// working set in the folder: every table or none. A failure anywhere leaves
-// every working table as it was and no staging file behind; it raises Error,
-// whose message says what failed and where.
+// The run loads the document (a file that is not well-formed XML, or whose
+// root element is not SERVICIO, fails before any table is touched), calls the
+// eight builders in their fixed order, each building its tables in memory,
+// and only when all have succeeded replaces the working set in the folder:
+// every table or none. A failure anywhere leaves every working table as it
+// was and no staging file behind; it raises Error, whose message says what
+// failed and where.
 //
 // The run never touches a widget: the choice of time frames, when the document
 // holds two or more, is asked of a FrameChooser the caller provides (the
