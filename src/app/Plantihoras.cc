@@ -200,7 +200,7 @@ void TPlantillas::done(int result) {
   // close(), the close box and the default button all arrive here, once per
   // closing; the closing test runs while the dialog is still on the screen,
   // so that its message appears over it.
-  if (closing_) return; if (result != 12345) { QDialog::done(result); return; }
+  if (closing_) return;
   closing_ = true;
   FormClose();
   QDialog::done(result);

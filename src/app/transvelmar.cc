@@ -238,11 +238,45 @@ int Tabla(const std::string& name, const std::string& vtemp, bool csv) {
   return 0;
 }
 
+// CLI11 writes its help and its usage errors in English: its labels, the
+// help flag, the groups and the failure message are given in Spanish here,
+// before the subcommands are added (they inherit all of it).
+void SpeakSpanish(CLI::App& app) {
+  const auto formatter = app.get_formatter();
+  const std::pair<const char*, const char*> labels[] = {
+      {"Usage", "Uso"},           {"OPTIONS", "OPCIONES"},     {"SUBCOMMAND", "ORDEN"},
+      {"SUBCOMMANDS", "ÓRDENES"}, {"Positionals", "Argumentos"}, {"REQUIRED", "OBLIGATORIO"},
+      {"TEXT", "TEXTO"}};
+  for (const auto& [key, text] : labels) formatter->label(key, text);
+  app.option_defaults()->group("Opciones");
+  app.set_help_flag("-h,--help", "Muestra esta ayuda y termina");
+  app.group("Órdenes");
+  app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
+    std::string message;
+    const std::string what = e.what();
+    const std::string required = " is required";
+    if (dynamic_cast<const CLI::RequiredError*>(&e) && what == "A subcommand is required") {
+      message = "Falta la orden: exportar, importar, marcos o tabla";
+    } else if (dynamic_cast<const CLI::RequiredError*>(&e) && what.size() > required.size() &&
+               what.compare(what.size() - required.size(), required.size(), required) == 0) {
+      message = "Falta el argumento " + what.substr(0, what.size() - required.size());
+    } else if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+      message = "Sobran argumentos: " + what.substr(what.find(':') == std::string::npos ? 0 : what.find(':') + 2);
+    } else {
+      message = "Línea de órdenes no válida: " + what;
+    }
+    const std::string command =
+        failed->get_parent() == nullptr ? "transvelmar" : "transvelmar " + failed->get_name();
+    return message + "\nEscriba «" + command + " --help» para ver la ayuda.\n";
+  });
+}
+
 }  // namespace
 }  // namespace tvs
 
 int main(int argc, char** argv) {
-  CLI::App app{"transvelmar: convierte datos entre Sauce (XML) y Tavoleno (tablas dBase)"};
+  CLI::App app{"transvelmar: convierte datos entre Sauce (XML) y Tavoleno (tablas dBase)", "transvelmar"};
+  tvs::SpeakSpanish(app);
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Muestra la ayuda de todas las órdenes");
   std::string vtemp = tvs::DefaultWorkingFolder();
@@ -267,6 +301,11 @@ int main(int argc, char** argv) {
   tabla->add_option("tabla", table, "Nombre de la tabla (ASIGNOMT, SOLUC...) o ruta de un archivo .dbf")->required();
   tabla->add_option("--vtemp", vtemp, vtemp_help);
   tabla->add_flag("--csv", csv, "Salida en formato CSV");
+
+  // A subcommand's own help flags were made before it took the option group.
+  for (CLI::App* sub : app.get_subcommands({}))
+    for (CLI::Option* help : {sub->get_help_ptr(), sub->get_option_no_throw("--help-all")})
+      if (help != nullptr) help->group("Opciones");
 
   try {
     app.parse(argc, argv);

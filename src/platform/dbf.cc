@@ -460,7 +460,9 @@ std::string_view DbfTable::Text(size_t record, size_t field) const {
 namespace {
 
 [[noreturn]] void NotANumber(const DbfTable& t, size_t record, size_t field, std::string_view text) {
-  throw Error("La tabla " + t.name() + ", campo " + t.fields()[field].name + ", registro " +
+  // A field name read from a file may hold any byte: shown converted, as the
+  // text is, so that the message stays UTF-8.
+  throw Error("La tabla " + t.name() + ", campo " + FromWindows1252(t.fields()[field].name) + ", registro " +
               std::to_string(record + 1) + ": «" + FromWindows1252(text) + "» no es un número");
 }
 
@@ -518,10 +520,11 @@ std::string EncodeDbf(const DbfTable& table) {
   size_t pos = dbf::kHeaderSize;
   for (const DbfField& f : fields) {
     if (f.name.empty() || f.name.size() > dbf::kMaxFieldNameLength)
-      throw Error("El campo «" + f.name + "» de la tabla " + table.name() +
+      throw Error("El campo «" + FromWindows1252(f.name) + "» de la tabla " + table.name() +
                   " necesita un nombre de 1 a 10 caracteres");
     if (f.width == 0 || f.width > dbf::kMaxFieldWidth)
-      throw Error("El campo " + f.name + " de la tabla " + table.name() + " necesita una anchura de 1 a 254");
+      throw Error("El campo " + FromWindows1252(f.name) + " de la tabla " + table.name() +
+                  " necesita una anchura de 1 a 254");
     std::memcpy(out.data() + pos, f.name.data(), f.name.size());
     out[pos + dbf::kFieldTypeOffset] = static_cast<char>(f.type);
     out[pos + dbf::kFieldWidthOffset] = static_cast<char>(f.width);

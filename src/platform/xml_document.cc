@@ -27,9 +27,37 @@ std::string FromChars(const xmlChar* s) {
   return s ? std::string(reinterpret_cast<const char*>(s)) : std::string();
 }
 
+// Some libxml2 messages quote a piece of the input cut at a byte count, which
+// may fall inside a character ("CData section not finished" followed by 50
+// bytes): every byte that does not belong to a whole UTF-8 character becomes
+// '?', so that the message can be shown as it stands.
+std::string WholeUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    size_t len = 0;
+    if (b < 0x80) len = 1;
+    else if (b >= 0xC2 && b <= 0xDF) len = 2;
+    else if ((b & 0xF0) == 0xE0) len = 3;
+    else if (b >= 0xF0 && b <= 0xF4) len = 4;
+    bool whole = len > 0 && i + len <= text.size();
+    for (size_t k = 1; whole && k < len; ++k) whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (whole) {
+      out.append(text.substr(i, len));
+      i += len;
+    } else {
+      out += '?';
+      ++i;
+    }
+  }
+  return out;
+}
+
 // A libxml2 message ends with a line break and sometimes carries blanks.
 std::string TrimMessage(const char* message) {
-  std::string text = message ? message : "";
+  std::string text = WholeUtf8(message ? message : "");
   const size_t end = text.find_last_not_of(" \t\r\n");
   text.erase(end == std::string::npos ? 0 : end + 1);
   const size_t start = text.find_first_not_of(" \t\r\n");

@@ -15,11 +15,22 @@ using tvs::fuzz::Broken;
 
 namespace {
 
+// Number fields of every record, and every field of the first few records
+// as a number too: a text field read as a number throws, and an exception per
+// field of a thousand records would slow the fuzzer tenfold for nothing new.
+constexpr size_t kRecordsReadWhole = 8;
+
+bool IsNumberField(const tvs::DbfField& f) {
+  return f.type == tvs::DbfType::kNumeric || f.type == tvs::DbfType::kFloat;
+}
+
 void ReadEveryField(const tvs::DbfTable& table) {
   for (size_t r = 0; r < table.RecordCount(); ++r) {
     for (size_t f = 0; f < table.fields().size(); ++f) {
       const std::string_view text = table.Text(r, f);
       if (text.size() > table.fields()[f].width) Broken("a field text longer than its field");
+      (void)table.Logical(r, f);
+      if (r >= kRecordsReadWhole && !IsNumberField(table.fields()[f])) continue;
       try {
         (void)table.Integer(r, f);
       } catch (const tvs::Error& e) {
@@ -30,7 +41,6 @@ void ReadEveryField(const tvs::DbfTable& table) {
       } catch (const tvs::Error& e) {
         tvs::fuzz::CheckMessage(e.what());
       }
-      (void)table.Logical(r, f);
     }
   }
 }
