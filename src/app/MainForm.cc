@@ -129,9 +129,9 @@ TMForm::TMForm(const QStringList& parameters, QWidget* parent)
 
 TMForm::~TMForm() {
   if (host_window_) {
-    // The foreign window object must not outlive its link to ours the wrong
-    // way round: drop our native window first, then the foreign wrapper
-    // (which leaves the other program's window alone).
+    // Our native window is a child of the foreign window object, which would
+    // delete it behind QWidget's back: ours goes first. Deleting the foreign
+    // object leaves the other program's window alone.
     destroy();
     delete host_window_;
   }
@@ -391,18 +391,15 @@ void TMForm::ShowRunFailure(const char* what) {
 void TMForm::BExportarClick() {
   RunScope run(this);
   if (!ChooseExistingXmlFile()) return;
-  const std::string xml_path = LocalPath(archivo_xml_);
   try {
-    // The run's document becomes XMLDoc before it is loaded; a file that is
-    // not well formed ends the run here, before the hourglass and before any
-    // table is touched. The rest is the engine's export of a loaded document
-    // (ExportRun does the same two steps without keeping the document).
-    XMLDoc = std::make_unique<XmlDocument>();
-    XMLDoc->LoadWellFormed(xml_path);
+    // The engine loads the document (a file that is not well formed ends the
+    // run before any table is touched) and builds the tables; the time-frame
+    // dialog is asked through the chooser when the document has two or more
+    // frames.
     WaitCursor hourglass;
     const std::unique_ptr<FrameChooser> chooser = MakeFrameDialogChooser(this);
     const ExportResult result =
-        ExportDocument(*XMLDoc, xml_path, DefaultWorkingFolder(), *chooser);
+        ExportRun(LocalPath(archivo_xml_), DefaultWorkingFolder(), *chooser);
     marcos_elegidos_ = result.marcos_elegidos;
   } catch (const std::exception& e) {
     ShowRunFailure(e.what());

@@ -49,8 +49,9 @@ extern int Transformado;   // the run result: 0 no run completed, 1 completed, -
 // state; nothing fills them.
 extern std::unique_ptr<CodeList> CodigosCortos;
 extern std::unique_ptr<CodeList> CodigosLargos;
-// The document of the last export run that found its file, replaced by each
-// such run and kept after it (the import run loads its own).
+// The run's XML document. Each engine run (ExportRun, ImportRun) loads and
+// owns its document for the length of the run, so the window never holds one
+// and this stays null; it stands for the program's state like the code lists.
 extern std::unique_ptr<XmlDocument> XMLDoc;
 
 class TMForm : public QWidget {

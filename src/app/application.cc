@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QFont>
 #include <QMessageBox>
 #include <QPushButton>
@@ -25,6 +26,9 @@ void SetUpApplication() {
   // display name to every window title, and the main window's caption must
   // stay as it is. applicationDisplayName() still answers the name.
   QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+  // The installed desktop entry and icon (transvelmar.desktop, transvelmar.svg).
+  QGuiApplication::setDesktopFileName(QStringLiteral("transvelmar"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("transvelmar")));
 
   // The windows are laid out for the Windows fonts MS Sans Serif and Arial.
   // Arial resolves to the metric-compatible Liberation Sans through

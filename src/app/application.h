@@ -13,7 +13,8 @@ namespace tvs {
 inline constexpr char kApplicationTitle[] = "TransVelmarSauce";
 
 // Call once, right after the QApplication is constructed: sets the title and
-// the substitutes of the Windows fonts the windows ask for.
+// the substitutes of the Windows fonts the windows ask for. (The help file,
+// SAUCE.chm, is found by HelpFilePath() of help_viewer.h.)
 void SetUpApplication();
 
 // The parent to give a dialog or message box of `owner`: `owner` itself, or

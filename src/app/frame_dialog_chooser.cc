@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "app/Plantihoras.h"
+#include "app/application.h"
 #include "platform/error.h"
 
 namespace tvs {
@@ -29,7 +30,8 @@ class FrameDialogChooser : public FrameChooser {
     // new and empty of selection, until it is closed with a valid choice.
     ArrowCursor arrow;
     for (;;) {
-      QPointer<TPlantillas> dialog = new TPlantillas(owner_, xml_path);
+      // Hosted inside a foreign window the owner cannot parent a dialog.
+      QPointer<TPlantillas> dialog = new TPlantillas(DialogParentFor(owner_), xml_path);
       dialog->exec();
       if (!dialog)  // destroyed with its owner meanwhile: the run cannot go on
         throw Error("La ventana de selección de marcos horarios se cerró sin elegir ningún marco");

@@ -28,7 +28,6 @@
 #include "app/gradient_panel.h"
 #include "app/help_viewer.h"
 #include "app_test_helpers.h"
-#include "platform/xml_document.h"
 
 namespace tvs {
 namespace {
@@ -88,7 +87,6 @@ class MainFormTest : public ::testing::Test {
     ASSERT_TRUE(QDir(vtemp_.path()).mkdir(QStringLiteral("Sauce")));
     NumParametros = 0;  // as at the program's start
     Transformado = 0;
-    XMLDoc.reset();
   }
 
   void TearDown() override {
@@ -324,7 +322,6 @@ TEST_F(MainFormTest, ByHandTheWindowIsCentredAndNoRunStarts) {
   EXPECT_TRUE(form->ArchivoXML().isEmpty());
   EXPECT_NE(CodigosCortos, nullptr);
   EXPECT_NE(CodigosLargos, nullptr);
-  EXPECT_EQ(XMLDoc, nullptr);
 }
 
 // ------------------------------------------------------------------ help --
@@ -453,8 +450,6 @@ TEST_F(MainFormTest, ExportByHandCompletesAndDisablesTheRunButtons) {
   EXPECT_EQ(Transformado, 1);
   EXPECT_EQ(form->ArchivoXML(), path);
   EXPECT_EQ(form->MarcosElegidos(), "M");
-  ASSERT_NE(XMLDoc, nullptr);
-  EXPECT_TRUE(XMLDoc->WellFormed());
   EXPECT_TRUE(WorkingTableExists(QStringLiteral("DIASHORAST.DBF")));
   EXPECT_FALSE(Child<QPushButton>(*form, "BExportar")->isEnabled());
   EXPECT_FALSE(Child<QPushButton>(*form, "BImportar")->isEnabled());
@@ -515,7 +510,6 @@ TEST_F(MainFormTest, DocumentThatIsNotWellFormedFailsBeforeAnyTable) {
   EXPECT_TRUE(error.text.contains(QStringLiteral("rota.xml"))) << error.text.toStdString();
   EXPECT_EQ(Transformado, 0);
   EXPECT_TRUE(QDir(vtemp_.path()).entryList({"*.DBF", "*.dbf"}, QDir::Files).isEmpty());
-  EXPECT_NE(XMLDoc, nullptr) << "the run's document replaces the earlier one before loading";
 }
 
 // How each run ends, by hand and hosted, and what Tavoleno.ini holds after

@@ -94,7 +94,7 @@ stop_host() {
 app_pid=""
 start_app() {
   rm -f "$ini"
-  "$app" "$@" >"$work/app.out" 2>"$work/app.err" &
+  "$app" "$@" >>"$work/app.out" 2>>"$work/app.err" &
   app_pid=$!
   pids+=("$app_pid")
 }
@@ -228,8 +228,13 @@ wait_app 15
 [ "$rc" = 0 ] || fail "bad id: program ended with '$rc'"
 expect_ini none "bad id"
 
+# Dialogs of the hosted window must be windows of their own: Qt refuses a
+# window inside another program's window as their transient parent.
+if grep -q "must be a top level window" "$work/app.err"; then
+  fail "a dialog was given the hosted window as its parent"
+fi
 if [ -s "$work/app.err" ]; then
-  echo "--- last program's stderr:"
+  echo "--- the programs' stderr:"
   cat "$work/app.err"
 fi
 if [ "$failures" -gt 0 ]; then

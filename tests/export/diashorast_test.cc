@@ -1,11 +1,6 @@
 // CrearDiasHoras: rows of DIASHORAST, frame choice, renumbering and marks.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <map>
 #include <optional>
 #include <random>
@@ -21,6 +16,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/xml_document.h"
+#include "sauce_doc_helpers.h"
 
 namespace tvs {
 namespace {
@@ -403,29 +399,16 @@ TEST(CrearDiasHoras, NoFrameFailsTheRun) {
   EXPECT_NE(message.find("la entrada 1 de la lista JORNADAS"), std::string::npos) << message;
 }
 
-std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* e = readdir(dir))
-      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Without frames the slots cannot be built, and the export replaces nothing:
 // not DIASHORAST, nor the tables built before it in the run.
 TEST(CrearDiasHoras, NoFrameLeavesTheWorkingTablesAsTheyWere) {
-  char pattern[] = "/tmp/diashorast_test_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string folder = pattern;
+  const test::TempFolder folder;
   DbfTable old_slots(std::string(kDiashorast), WorkingTableFields(kDiashorast));
   old_slots.Append();
   old_slots.SetText("DIHO", "11");
-  const std::string old_bytes = EncodeDbf(old_slots);
-  WriteFileDurably(JoinPath(folder, "DIASHORAST.DBF"), old_bytes);
-  WriteFileDurably(JoinPath(folder, "ASIGNOMT.DBF"), "old subjects");
+  WriteFileDurably(JoinPath(folder.path(), "DIASHORAST.DBF"), EncodeDbf(old_slots));
+  WriteFileDurably(JoinPath(folder.path(), "ASIGNOMT.DBF"), "old subjects");
+  const auto before = test::FolderContents(folder.path());
 
   SauceDoc sauce;
   sauce.with_frame_list = false;
@@ -433,13 +416,8 @@ TEST(CrearDiasHoras, NoFrameLeavesTheWorkingTablesAsTheyWere) {
   XmlDocument doc;
   doc.LoadFromMemory(sauce.Xml(), "exportacion.xml");
   FakeChooser chooser(Pad10("M"));
-  EXPECT_THROW(ExportDocument(doc, kXmlPath, folder, chooser), Error);
-
-  EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"ASIGNOMT.DBF", "DIASHORAST.DBF"}));
-  EXPECT_EQ(ReadFile(JoinPath(folder, "DIASHORAST.DBF")), old_bytes);
-  EXPECT_EQ(ReadFile(JoinPath(folder, "ASIGNOMT.DBF")), "old subjects");
-  for (const auto& name : FolderNames(folder)) RemoveFileQuietly(JoinPath(folder, name));
-  rmdir(folder.c_str());
+  EXPECT_THROW(ExportDocument(doc, kXmlPath, folder.path(), chooser), Error);
+  EXPECT_EQ(test::FolderContents(folder.path()), before);
 }
 
 TEST(CrearDiasHoras, TwoOrMoreFramesAreChosenByTheChooser) {
