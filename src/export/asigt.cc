@@ -107,6 +107,18 @@ void CrearAsignaciones(ExportContext& ctx) {
   for (size_t r = 0; r < catalogue.RecordCount(); ++r)
     task_cod.emplace(std::string(catalogue.Text(r, c_codtarea)), std::string(catalogue.Text(r, c_cod)));
 
+  // The fields written for every row, found once: this table has a row per
+  // subject and group.
+  const size_t a_casig = asigt.FieldIndex("CASIG");
+  const size_t a_cgrup = asigt.FieldIndex("CGRUP");
+  const size_t a_nivel = asigt.FieldIndex("NIVEL");
+  const size_t a_curso = asigt.FieldIndex("CURSO");
+  const size_t a_grupo = asigt.FieldIndex("GRUPO");
+  const size_t a_sesiones = asigt.FieldIndex("SESIONES");
+  const size_t a_clave = asigt.FieldIndex("CLAVE");
+  const size_t a_clavecurso = asigt.FieldIndex("CLAVECURSO");
+  const size_t a_ctarea = asigt.FieldIndex("CTAREA");
+
   ForEachEntry(ctx.doc(), kMaterias, [&](size_t position, const Entry& entry) {
     const std::string course_key = entry.Value(3);
     const auto groups = groups_of_course.find(course_key);
@@ -121,16 +133,17 @@ void CrearAsignaciones(ExportContext& ctx) {
 
     for (const size_t g : groups->second) {
       asigt.Append();
-      asigt.SetText("CASIG", subject_code);
-      asigt.SetText("CGRUP", grupos.Text(g, g_abrev));
-      asigt.SetText("NIVEL", grupos.Text(g, g_nivel));
-      asigt.SetText("CURSO", grupos.Text(g, g_curso));
-      asigt.SetText("GRUPO", grupos.Text(g, g_grupo));
+      const size_t row = asigt.RecordCount() - 1;
+      asigt.SetText(row, a_casig, subject_code);
+      asigt.SetText(row, a_cgrup, grupos.Text(g, g_abrev));
+      asigt.SetText(row, a_nivel, grupos.Text(g, g_nivel));
+      asigt.SetText(row, a_curso, grupos.Text(g, g_curso));
+      asigt.SetText(row, a_grupo, grupos.Text(g, g_grupo));
       asigt.SetNumber("HORAS", static_cast<double>(hours));
-      asigt.SetText("SESIONES", sessions);
-      asigt.SetText("CLAVE", key);
-      asigt.SetText("CLAVECURSO", course_key);
-      asigt.SetText("CTAREA", ctarea);
+      asigt.SetText(row, a_sesiones, sessions);
+      asigt.SetText(row, a_clave, key);
+      asigt.SetText(row, a_clavecurso, course_key);
+      asigt.SetText(row, a_ctarea, ctarea);
     }
   });
 }

@@ -2,6 +2,7 @@
 
 #include "export/builders.h"
 #include "export/export_context.h"
+#include "export/sauce_lists.h"
 #include "export/working_set.h"
 #include "platform/error.h"
 
@@ -51,7 +52,7 @@ ExportResult ExportDocument(const XmlDocument& doc, const std::string& xml_path,
 ExportResult ExportRun(const std::string& xml_path, const std::string& working_folder,
                        FrameChooser& chooser) {
   XmlDocument doc;
-  doc.LoadWellFormed(xml_path);
+  doc.LoadWellFormed(xml_path, ExportLoadOptions());
   return ExportDocument(doc, xml_path, working_folder, chooser);
 }
 

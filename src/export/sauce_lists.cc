@@ -4,6 +4,13 @@
 
 namespace tvs {
 
+XmlLoadOptions ExportLoadOptions() {
+  XmlLoadOptions options;
+  options.read_only = true;
+  options.text_element = "salida";
+  return options;
+}
+
 std::string ListXPath(std::string_view list_name) {
   return "/SERVICIO/SALIDAS/listasal[@seq=\"" + std::string(list_name) + "\"]/listasal";
 }

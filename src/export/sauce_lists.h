@@ -14,6 +14,11 @@
 
 namespace tvs {
 
+// How a Sauce export document is loaded to be read (by the export run, the
+// time-frame dialog): read only, the blanks between entries left out of the
+// tree. Values are read from `salida` elements only, whose text stays whole.
+XmlLoadOptions ExportLoadOptions();
+
 // /SERVICIO/SALIDAS/listasal[@seq="NAME"]/listasal
 std::string ListXPath(std::string_view list_name);
 

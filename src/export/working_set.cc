@@ -169,21 +169,42 @@ void CommitWorkingSet(const std::string& folder, const std::vector<const DbfTabl
     moves.push_back({"." + target + kStagingSuffix, target});
   }
 
+  // The tables and the journal are written to files that no reader takes for
+  // the set and flushed together; only then does the journal get its name,
+  // so a journal found on disk always names staging files that are complete.
+  const std::string journal_path = JoinPath(folder, kJournalName);
+  const std::string journal_temp =
+      JoinPath(folder, "." + std::string(kJournalName) + ".tmp-" + std::to_string(getpid()));
   try {
-    for (size_t i = 0; i < tables.size(); ++i)
-      WriteFileDurably(JoinPath(folder, moves[i].staging), EncodeDbf(*tables[i]));
+    // The records go to the files from the tables themselves, uncopied.
+    std::vector<DbfFileParts> encoded;
+    encoded.reserve(tables.size());
+    for (const DbfTable* t : tables) encoded.push_back(EncodeDbfParts(*t));
     std::string journal;
     for (const Move& m : moves) journal += m.staging + "\t" + m.target + "\n";
     journal += std::string(kJournalEnd) + "\n";
-    WriteFileAtomically(JoinPath(folder, kJournalName), journal);
+
+    std::vector<FileBytes> files;
+    for (size_t i = 0; i < tables.size(); ++i) {
+      const DbfFileParts& parts = encoded[i];
+      files.push_back({JoinPath(folder, moves[i].staging), {parts.header, parts.records, parts.end}});
+    }
+    files.push_back({journal_temp, {journal}});
+    WriteFilesDurably(files);
+    RenameFile(journal_temp, journal_path);
+    SyncFolder(folder);
   } catch (...) {
     for (const Move& m : moves) RemoveFileQuietly(JoinPath(folder, m.staging));
+    RemoveFileQuietly(journal_temp);
     throw;
   }
   // From here on the new set is decided: a crash is completed by the next run.
   ApplyMoves(folder, moves);
-  RemoveFileQuietly(JoinPath(folder, kJournalName));
-  SyncFolder(folder);
+  // The renames are on disk (ApplyMoves flushed the folder). The removal of
+  // the journal need not be: a journal that comes back after a crash names
+  // staging files that no longer exist, so the next run renames nothing and
+  // removes it.
+  RemoveFileQuietly(journal_path);
 }
 
 }  // namespace tvs

@@ -1,9 +1,10 @@
 // Replacing the working set: the tables of one export run enter the working
 // folder together or not at all.
 //
-// Commit: every table is written to a staging file in the working folder and
-// flushed; then a journal naming each staging file and its target is written
-// atomically; then the staging files are renamed over their targets (and
+// Commit: every table is written to a staging file in the working folder, and
+// a journal naming each staging file and its target to a temporary file; all
+// are flushed together, then the journal is renamed into place and the folder
+// flushed; then the staging files are renamed over their targets (and
 // stale .MDX index files and copies of a table under another letter case are
 // removed); then the journal is removed. A process killed before the journal
 // exists leaves the old set; one killed after finds its journal on the next

@@ -352,7 +352,7 @@ ImportSummary ImportRun(const std::string& xml_path, const std::string& working_
   OpenTables(working_folder, tables);
 
   XmlDocument doc;
-  doc.LoadWellFormed(xml_path);
+  doc.LoadWellFormed(xml_path, OutputLoadOptions());
 
   const Proft& proft = tables.proft;
   const Soluc& soluc = tables.soluc;
@@ -367,7 +367,7 @@ ImportSummary ImportRun(const std::string& xml_path, const std::string& working_
   Converter converter(tables);
   for (size_t p = 0; p < proft.Count(); ++p) {
     const std::string_view abrev = proft.Text(p, proft.abrev);
-    XmlNode teacher = output.AddTeacher(
+    const SauceOutput::Teacher teacher = output.AddTeacher(
         p + 1, Checked(proft.t(), p, proft.x_empleado, proft.Text(p, proft.x_empleado)),
         Checked(proft.t(), p, proft.f_tomapos, proft.Text(p, proft.f_tomapos)));
     ++summary.teachers;
@@ -391,7 +391,7 @@ ImportSummary ImportRun(const std::string& xml_path, const std::string& working_
     if (!walked.contains(prof)) summary.unknown_teacher += records.size();
 
   tables.CloseAll();
-  summary.output_path = SaveBesideChosenFile(doc, xml_path);
+  summary.output_path = SaveBesideChosenFile(output, xml_path);
   return summary;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "platform/error.h"
@@ -12,10 +13,56 @@ namespace {
 constexpr std::string_view kSection = "SALIDAS";
 constexpr std::string_view kOutputPrefix = "ResultadoVelmar";
 
+// The end tag of a listasal entry.
+constexpr std::string_view kEntryEnd = "</listasal>";
+
 std::string ByteHex(unsigned char byte) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", byte);
   return text;
+}
+
+// Throws the error for a value that a document cannot carry.
+void CheckValue(std::string_view name, std::string_view value_1252) {
+  const size_t bad = FindByteXmlCannotHold(value_1252);
+  if (bad != std::string_view::npos) {
+    throw Error("El valor " + std::string(name) + " \"" +
+                FromWindows1252(value_1252.substr(0, bad)) + "...\" lleva el carácter de control " +
+                ByteHex(static_cast<unsigned char>(value_1252[bad])) +
+                ", que un documento XML no admite");
+  }
+}
+
+// A Windows-1252 value as UTF-8 text content, escaped as libxml2's writer
+// escapes it: a carriage return too, which a reader would otherwise turn
+// into a line feed.
+void AppendText(std::string& out, std::string_view value_1252) {
+  for (char c : value_1252) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '\r': out += "&#13;"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x80) out += c;
+        else out += FromWindows1252(std::string_view(&c, 1));
+    }
+  }
+}
+
+// <salida dato="name">value</salida>, or <salida dato="name"/> for an empty
+// value. REQUIRES: `name` is plain ASCII without markup characters, and the
+// value passed CheckValue.
+void AppendSalida(std::string& out, std::string_view name, std::string_view value_1252) {
+  out += "<salida dato=\"";
+  out += name;
+  if (value_1252.empty()) {
+    out += "\"/>";
+    return;
+  }
+  out += "\">";
+  AppendText(out, value_1252);
+  out += "</salida>";
 }
 
 }  // namespace
@@ -28,67 +75,83 @@ size_t FindByteXmlCannotHold(std::string_view bytes_1252) {
   return std::string_view::npos;
 }
 
+XmlLoadOptions OutputLoadOptions() {
+  XmlLoadOptions options;
+  options.skip_root_child = std::string(kSection);
+  return options;
+}
+
 SauceOutput SauceOutput::Start(XmlDocument& doc, size_t teacher_count) {
   XmlNode root = doc.Root();
   if (!root) {
     throw Error("El documento " + doc.SourceName() +
                 " no tiene elemento raíz: no es un documento de Sauce");
   }
-  XmlNode old_section = root.ChildElements(kSection).Item(0);
-  if (!old_section) {
-    throw Error("El documento " + doc.SourceName() + " no tiene la sección SALIDAS bajo <" +
-                root.Name() + ">: no es un documento de Sauce en el que escribir el horario");
+  if (doc.SkippedRootChild() != kSection) {
+    XmlNode old_section = root.ChildElements(kSection).Item(0);
+    if (!old_section) {
+      throw Error("El documento " + doc.SourceName() + " no tiene la sección SALIDAS bajo <" +
+                  root.Name() + ">: no es un documento de Sauce en el que escribir el horario");
+    }
+    root.RemoveChild(old_section);
   }
-  root.RemoveChild(old_section);
   root.AppendChild(doc.CreateElement(kSection));
   // Taken by name, as the section is defined: with a single SALIDAS in the
   // loaded file this is the element just appended.
   SauceOutput output(doc, root.ChildElements(kSection).Item(0));
 
-  XmlNode error_block = doc.CreateElement("ERROR");
-  output.section_.AppendChild(error_block);
-  output.AddSalida(error_block, "CN_ERROR", "0");
-  output.AddSalida(error_block, "TE_ERROR", "Servicio finalizado Correctamente");
-  output.AddSalida(error_block, "REGISTROS RECUPERADOS", std::to_string(teacher_count));
+  std::string& block = output.error_block_;
+  block = "<ERROR>";
+  AppendSalida(block, "CN_ERROR", "0");
+  AppendSalida(block, "TE_ERROR", "Servicio finalizado Correctamente");
+  AppendSalida(block, "REGISTROS RECUPERADOS", std::to_string(teacher_count));
+  block += "</ERROR>";
   return output;
 }
 
-XmlNode SauceOutput::AddTeacher(size_t number, std::string_view x_empleado,
-                                std::string_view f_tomapos) {
-  XmlNode entry = doc_->CreateElement("listasal");
-  entry.SetAttribute("seq", "EMP_" + std::to_string(number));
-  section_.AppendChild(entry);
-  AddSalida(entry, "X_EMPLEADO", x_empleado);
-  AddSalida(entry, "F_TOMAPOS", f_tomapos);
-  return entry;
+SauceOutput::Teacher SauceOutput::AddTeacher(size_t number, std::string_view x_empleado,
+                                             std::string_view f_tomapos) {
+  CheckValue("X_EMPLEADO", x_empleado);
+  CheckValue("F_TOMAPOS", f_tomapos);
+  std::string entry = "<listasal seq=\"EMP_" + std::to_string(number) + "\">";
+  AppendSalida(entry, "X_EMPLEADO", x_empleado);
+  AppendSalida(entry, "F_TOMAPOS", f_tomapos);
+  teachers_.push_back(std::move(entry));
+  return Teacher(teachers_.size() - 1);
 }
 
-void SauceOutput::AddLesson(XmlNode teacher, size_t number, const LessonValues& values) {
-  XmlNode entry = doc_->CreateElement("listasal");
-  entry.SetAttribute("seq", "TRAMO_" + std::to_string(number));
-  teacher.AppendChild(entry);
-  AddSalida(entry, "X_ACTIVIDAD", values.x_actividad);
-  AddSalida(entry, "N_DIASEMANA", values.n_diasemana);
-  AddSalida(entry, "X_TRAMO", values.x_tramo);
-  AddSalida(entry, "X_DEPCENTRO", values.x_depcentro);
-  AddSalida(entry, "X_MATERIAOMC", values.x_materiaomc);
-  AddSalida(entry, "X_UNIDAD", values.x_unidad);
+void SauceOutput::AddLesson(Teacher teacher, size_t number, const LessonValues& values) {
+  const std::pair<std::string_view, std::string_view> salidas[] = {
+      {"X_ACTIVIDAD", values.x_actividad}, {"N_DIASEMANA", values.n_diasemana},
+      {"X_TRAMO", values.x_tramo},         {"X_DEPCENTRO", values.x_depcentro},
+      {"X_MATERIAOMC", values.x_materiaomc}, {"X_UNIDAD", values.x_unidad},
+  };
+  for (const auto& [name, value] : salidas) CheckValue(name, value);
+  if (teacher.index_ >= teachers_.size())
+    throw Error("La entrada de profesor a la que se quiere añadir la sesión " + std::to_string(number) +
+                " no es de esta salida");
+  std::string& entry = teachers_[teacher.index_];
+  entry += "<listasal seq=\"TRAMO_";
+  entry += std::to_string(number);
+  entry += "\">";
+  for (const auto& [name, value] : salidas) AppendSalida(entry, name, value);
+  entry += kEntryEnd;
 }
 
-void SauceOutput::AddSalida(XmlNode parent, std::string_view name, std::string_view value_1252) {
-  const size_t bad = FindByteXmlCannotHold(value_1252);
-  if (bad != std::string_view::npos) {
-    throw Error("El valor " + std::string(name) + " \"" +
-                FromWindows1252(value_1252.substr(0, bad)) + "...\" lleva el carácter de control " +
-                ByteHex(static_cast<unsigned char>(value_1252[bad])) +
-                ", que un documento XML no admite");
+std::vector<std::string_view> SauceOutput::Markup() const {
+  std::vector<std::string_view> pieces;
+  pieces.reserve(1 + 2 * teachers_.size());
+  pieces.emplace_back(error_block_);
+  for (const std::string& entry : teachers_) {
+    pieces.emplace_back(entry);
+    pieces.emplace_back(kEntryEnd);
   }
-  XmlNode salida = doc_->CreateElement("salida");
-  salida.SetAttribute("dato", name);
-  // An empty value leaves the element without any content node.
-  if (!value_1252.empty()) salida.SetText(FromWindows1252(value_1252));
-  parent.AppendChild(salida);
+  return pieces;
 }
+
+std::string SauceOutput::SaveToString() const { return doc_->SaveToStringWithContent(section_, Markup()); }
+
+void SauceOutput::Save(const std::string& path) const { doc_->SaveWithContent(path, section_, Markup()); }
 
 std::string SauceOutputPath(const std::string& xml_path) {
   const size_t slash = xml_path.find_last_of('/');
@@ -96,9 +159,9 @@ std::string SauceOutputPath(const std::string& xml_path) {
   return xml_path.substr(0, name_start) + std::string(kOutputPrefix) + xml_path.substr(name_start);
 }
 
-std::string SaveBesideChosenFile(const XmlDocument& doc, const std::string& xml_path) {
+std::string SaveBesideChosenFile(const SauceOutput& output, const std::string& xml_path) {
   const std::string output_path = SauceOutputPath(xml_path);
-  doc.Save(output_path);
+  output.Save(output_path);
   return output_path;
 }
 

@@ -20,12 +20,19 @@
 // Everything else of the loaded document (prolog, root name and attributes,
 // the other children of the root and their order) stays as loaded.
 //
+// The section's content does not become nodes of the document: a district's
+// timetable would take hundreds of megabytes as a tree. The output writes it
+// as markup text, one piece per teacher entry, and the save splices that text
+// into the written document (XmlDocument::SaveWithContent), so the saved file
+// holds the tree shown above.
+//
 // Values are handed in as the tables hold them, Windows-1252 bytes, and go
 // into the document converted to Unicode and otherwise unchanged: no
-// trimming, escaping left to the XML writer. An empty value gives a salida
+// trimming; &, <, > and carriage returns are escaped as the XML writer
+// escapes them, so they read back as they were. An empty value gives a salida
 // with its dato and no text content. A value holding a control character that
 // XML 1.0 cannot carry (bytes 0x00-0x08, 0x0B, 0x0C, 0x0E-0x1F) throws Error
-// rather than produce a file no reader accepts.
+// rather than produce a file no reader accepts; nothing is added then.
 //
 // Not thread-safe; the output works on one document owned by the caller,
 // which must outlive it.
@@ -33,6 +40,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/xml_document.h"
 
@@ -49,35 +57,60 @@ struct LessonValues {
   std::string_view x_unidad;
 };
 
+// How the import loads the chosen document: the root's first SALIDAS child,
+// which the output replaces and which holds nearly all of a Sauce export, is
+// left out of the tree at load.
+XmlLoadOptions OutputLoadOptions();
+
 class SauceOutput {
  public:
+  // A teacher entry, as AddTeacher returns it, to receive lessons.
+  class Teacher {
+   private:
+    friend class SauceOutput;
+    explicit Teacher(size_t index) : index_(index) {}
+    size_t index_;
+  };
+
   // Starts the output section of `doc`: removes the root's first SALIDAS
-  // child with all it held, appends a new SALIDAS as the root's last child,
+  // child with all it held (a document loaded with OutputLoadOptions() has
+  // it removed already), appends a new SALIDAS as the root's last child,
   // takes the root's first SALIDAS child as the output section (the new one
-  // when the document held a single SALIDAS) and appends the ERROR block with
+  // when the document held a single SALIDAS) and writes the ERROR block with
   // `teacher_count` as "REGISTROS RECUPERADOS".
   // Throws Error naming the document when it has no root element or its root
   // has no SALIDAS child; the document is then unchanged.
   static SauceOutput Start(XmlDocument& doc, size_t teacher_count);
 
-  // Appends the entry "EMP_<number>" with X_EMPLEADO and F_TOMAPOS to the
-  // section and returns it, to receive the teacher's lessons.
-  XmlNode AddTeacher(size_t number, std::string_view x_empleado, std::string_view f_tomapos);
+  // Adds the entry "EMP_<number>" with X_EMPLEADO and F_TOMAPOS after what
+  // the section holds and returns it, to receive the teacher's lessons.
+  Teacher AddTeacher(size_t number, std::string_view x_empleado, std::string_view f_tomapos);
 
-  // Appends the entry "TRAMO_<number>" with its six values to `teacher`, an
-  // entry returned by AddTeacher.
-  void AddLesson(XmlNode teacher, size_t number, const LessonValues& values);
+  // Adds the entry "TRAMO_<number>" with its six values after what `teacher`
+  // holds. REQUIRES: `teacher` was returned by this output's AddTeacher.
+  void AddLesson(Teacher teacher, size_t number, const LessonValues& values);
 
+  // The element whose content the output writes (after what it held).
   XmlNode section() const { return section_; }
+
+  // The content written so far, as UTF-8 markup in pieces whose
+  // concatenation is a well-formed fragment: the ERROR block, then each
+  // teacher entry. The views stay valid until the output changes.
+  std::vector<std::string_view> Markup() const;
+
+  // The document with the section's content, as Save() writes it.
+  std::string SaveToString() const;
+  // Saves the document with the section's content to `path` (atomically, as
+  // XmlDocument::Save does).
+  void Save(const std::string& path) const;
 
  private:
   SauceOutput(XmlDocument& doc, XmlNode section) : doc_(&doc), section_(section) {}
 
-  // Appends <salida dato="name">value</salida> to `parent`.
-  void AddSalida(XmlNode parent, std::string_view name, std::string_view value_1252);
-
   XmlDocument* doc_;
   XmlNode section_;
+  std::string error_block_;
+  std::vector<std::string> teachers_;  // each entry without its end tag
 };
 
 // Position of the first byte of a Windows-1252 text that XML 1.0 cannot
@@ -91,9 +124,10 @@ size_t FindByteXmlCannotHold(std::string_view bytes_1252);
 // file name gives a bare file name.
 std::string SauceOutputPath(const std::string& xml_path);
 
-// Saves `doc` to SauceOutputPath(xml_path), replacing a file of that name,
-// and returns that path. The chosen file itself is never written. Throws
-// Error naming the path when it cannot be written; no partial file is left.
-std::string SaveBesideChosenFile(const XmlDocument& doc, const std::string& xml_path);
+// Saves the output's document to SauceOutputPath(xml_path), replacing a file
+// of that name, and returns that path. The chosen file itself is never
+// written. Throws Error naming the path when it cannot be written; no partial
+// file is left.
+std::string SaveBesideChosenFile(const SauceOutput& output, const std::string& xml_path);
 
 }  // namespace tvs

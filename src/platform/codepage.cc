@@ -35,9 +35,12 @@ void AppendUtf8(std::string& out, char32_t cp) {
 }  // namespace
 
 std::string ToWindows1252(std::string_view in) {
-  std::string out;
-  out.reserve(in.size());
+  // ASCII stays as it is; most values (codes, keys, numbers) are ASCII only.
   size_t i = 0;
+  while (i < in.size() && static_cast<uint8_t>(in[i]) < 0x80) ++i;
+  std::string out(in.substr(0, i));
+  if (i == in.size()) return out;
+  out.reserve(in.size());
   while (i < in.size()) {
     const auto b = static_cast<uint8_t>(in[i]);
     if (b < 0x80) {

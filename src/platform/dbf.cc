@@ -383,6 +383,10 @@ DbfTable::DbfTable(std::string name, std::vector<DbfField> fields)
 }
 
 int DbfTable::FindField(std::string_view name) const {
+  // Callers mostly spell the name as the table does; names are unique
+  // ignoring case, so an exact match is the only match.
+  for (size_t i = 0; i < fields_.size(); ++i)
+    if (fields_[i].name == name) return static_cast<int>(i);
   for (size_t i = 0; i < fields_.size(); ++i)
     if (SameName(fields_[i].name, name)) return static_cast<int>(i);
   return -1;
@@ -495,6 +499,17 @@ bool DbfTable::Logical(size_t record, size_t field) const {
 // --- Encoding ---------------------------------------------------------------------
 
 std::string EncodeDbf(const DbfTable& table) {
+  const DbfFileParts parts = EncodeDbfParts(table);
+  std::string out;
+  out.reserve(parts.header.size() + parts.records.size() + parts.end.size());
+  out += parts.header;
+  out += parts.records;
+  out += parts.end;
+  return out;
+}
+
+DbfFileParts EncodeDbfParts(const DbfTable& table) {
+  static constexpr char kEnd[] = {static_cast<char>(dbf::kEndOfFile)};
   const auto& fields = table.fields();
   const size_t header_length = dbf::kHeaderSize + fields.size() * dbf::kDescriptorSize + 1;
   const size_t count = table.RecordCount();
@@ -532,11 +547,7 @@ std::string EncodeDbf(const DbfTable& table) {
     pos += dbf::kDescriptorSize;
   }
   out[pos] = static_cast<char>(dbf::kHeaderTerminator);
-
-  out.reserve(header_length + table.RecordBytes().size() + 1);
-  out += table.RecordBytes();
-  out += static_cast<char>(dbf::kEndOfFile);
-  return out;
+  return {std::move(out), table.RecordBytes(), std::string_view(kEnd, 1)};
 }
 
 DbfTable ParseDbf(std::string_view bytes, const std::string& name) {

@@ -111,6 +111,17 @@ class DbfTable {
 // the end-of-file byte 0x1A.
 std::string EncodeDbf(const DbfTable& table);
 
+// EncodeDbf's bytes in their three parts, so that a large table can be
+// written without a copy of its records: the header (with the field
+// descriptors), the records (`table`'s own bytes, valid while it lives and
+// does not change) and the end-of-file byte. Throws as EncodeDbf does.
+struct DbfFileParts {
+  std::string header;
+  std::string_view records;
+  std::string_view end;
+};
+DbfFileParts EncodeDbfParts(const DbfTable& table);
+
 // Parses a dBase III/IV file (version bytes 0x03, 0x04, 0x83, 0x8B, 0x30, 0xF5
 // and the like). Deleted records are skipped. Throws Error naming `name` and
 // the fault for a truncated or malformed file; never reads out of bounds. A

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/error.h"
@@ -60,27 +62,44 @@ void CloseQuietly(int fd) {
   errno = saved;
 }
 
-// Writes everything to an open file, flushes it and closes it. On failure the
-// file is closed and errno kept for the caller.
-bool WriteAllAndClose(int fd, std::string_view bytes) {
+// Writes everything to an open file. On failure errno tells why.
+bool WriteAll(int fd, std::string_view bytes) {
   const char* p = bytes.data();
   size_t left = bytes.size();
   while (left > 0) {
     const ssize_t n = write(fd, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
-      CloseQuietly(fd);
       return false;
     }
     p += n;
     left -= static_cast<size_t>(n);
   }
-  if (fsync(fd) != 0) {
+  return true;
+}
+
+// 0, or the errno of a failed flush.
+int FlushToDisk(int fd) { return fsync(fd) == 0 ? 0 : errno; }
+
+// Writes everything to an open file, flushes it and closes it. On failure the
+// file is closed and errno kept for the caller.
+bool WriteAllAndClose(int fd, std::string_view bytes) {
+  if (!WriteAll(fd, bytes) || FlushToDisk(fd) != 0) {
     CloseQuietly(fd);
     return false;
   }
   return close(fd) == 0;
 }
+
+std::string TemporaryBeside(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  return JoinPath(FolderOf(path), "." + BaseNameOf(path) + ".tmp-" + std::to_string(getpid()) + "-" +
+                                      std::to_string(counter++));
+}
+
+// Pieces at least this long go to the system as they come; shorter ones are
+// gathered first.
+constexpr size_t kWriteChunk = 1 << 16;
 
 }  // namespace
 
@@ -152,29 +171,109 @@ void WriteFileDurably(const std::string& path, std::string_view bytes) {
   if (fd < 0 || !WriteAllAndClose(fd, bytes)) ThrowWriteError(path, errno);
 }
 
+void WriteFilesDurably(const std::vector<FileBytes>& files) {
+  std::vector<int> fds;
+  auto close_all = [&fds] {
+    for (int fd : fds) CloseQuietly(fd);
+  };
+  for (const FileBytes& file : files) {
+    try {
+      CheckWriteAllowed(file.path);
+    } catch (...) {
+      close_all();
+      throw;
+    }
+    const int fd = open(file.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool written = fd >= 0;
+    for (size_t k = 0; written && k < file.pieces.size(); ++k) written = WriteAll(fd, file.pieces[k]);
+    if (!written) {
+      const int err = errno;
+      if (fd >= 0) CloseQuietly(fd);
+      close_all();
+      ThrowWriteError(file.path, err);
+    }
+    fds.push_back(fd);
+  }
+
+  // One flush waits for the disk to commit; flushes waiting at the same time
+  // are committed together.
+  std::vector<int> errors(fds.size(), 0);
+  {
+    std::vector<std::thread> flushers;
+    for (size_t i = 1; i < fds.size(); ++i) {
+      try {
+        flushers.emplace_back([&errors, &fds, i] { errors[i] = FlushToDisk(fds[i]); });
+      } catch (const std::system_error&) {
+        errors[i] = FlushToDisk(fds[i]);  // no thread to spare: flush here
+      }
+    }
+    if (!fds.empty()) errors[0] = FlushToDisk(fds[0]);
+    for (std::thread& t : flushers) t.join();
+  }
+  for (size_t i = 0; i < fds.size(); ++i) {
+    if (close(fds[i]) != 0 && errors[i] == 0) errors[i] = errno;
+  }
+  for (size_t i = 0; i < fds.size(); ++i)
+    if (errors[i] != 0) ThrowWriteError(files[i].path, errors[i]);
+}
+
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  CheckWriteAllowed(path);
-  static std::atomic<unsigned> counter{0};
-  const std::string folder = FolderOf(path);
-  const std::string temp = JoinPath(folder, "." + BaseNameOf(path) + ".tmp-" +
-                                                std::to_string(getpid()) + "-" +
-                                                std::to_string(counter++));
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) ThrowWriteError(path, errno);
+  AtomicFileWriter writer(path);
+  writer.Write(bytes);
+  writer.Commit();
+}
+
+AtomicFileWriter::AtomicFileWriter(std::string path)
+    : path_(std::move(path)), folder_(FolderOf(path_)), temp_(TemporaryBeside(path_)) {
+  CheckWriteAllowed(path_);
+  fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd_ < 0) ThrowWriteError(path_, errno);
   // A replaced file keeps its permissions.
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
-  if (!WriteAllAndClose(fd, bytes)) {
-    const int err = errno;
-    RemoveFileQuietly(temp);
-    ThrowWriteError(path, err);
+  if (stat(path_.c_str(), &st) == 0) fchmod(fd_, st.st_mode & 07777);
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (committed_) return;
+  if (fd_ >= 0) close(fd_);
+  RemoveFileQuietly(temp_);
+}
+
+void AtomicFileWriter::Fail(int err) {
+  if (fd_ >= 0) CloseQuietly(fd_);
+  fd_ = -1;
+  RemoveFileQuietly(temp_);
+  ThrowWriteError(path_, err);
+}
+
+void AtomicFileWriter::Drain() {
+  if (fd_ < 0) Fail(EBADF);  // an earlier step failed
+  if (!WriteAll(fd_, pending_)) Fail(errno);
+  pending_.clear();
+}
+
+void AtomicFileWriter::Write(std::string_view bytes) {
+  if (pending_.size() + bytes.size() < kWriteChunk) {
+    pending_.append(bytes);
+    return;
   }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    RemoveFileQuietly(temp);
-    ThrowWriteError(path, err);
+  Drain();
+  if (bytes.size() < kWriteChunk) {
+    pending_.append(bytes);
+  } else if (!WriteAll(fd_, bytes)) {
+    Fail(errno);
   }
-  SyncFolder(folder);
+}
+
+void AtomicFileWriter::Commit() {
+  Drain();
+  const int flushed = FlushToDisk(fd_);
+  if (flushed != 0) Fail(flushed);
+  const int fd = std::exchange(fd_, -1);
+  if (close(fd) != 0) Fail(errno);
+  if (rename(temp_.c_str(), path_.c_str()) != 0) Fail(errno);
+  committed_ = true;
+  SyncFolder(folder_);
 }
 
 void RenameFile(const std::string& from, const std::string& to) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tvs {
 
@@ -24,10 +25,49 @@ std::string JoinPath(const std::string& folder, std::string_view name);
 // Error naming the path and the system's reason. Not atomic on its own.
 void WriteFileDurably(const std::string& path, std::string_view bytes);
 
+// Writes every file as WriteFileDurably does, then flushes them all at once:
+// the flushes run side by side, so that the disk commits them together rather
+// than one after the other. A file's bytes are its pieces one after another.
+// Throws Error naming the first path that failed; the files already written
+// are left for the caller to remove.
+struct FileBytes {
+  std::string path;
+  std::vector<std::string_view> pieces;
+};
+void WriteFilesDurably(const std::vector<FileBytes>& files);
+
 // Writes to a temporary file beside `path`, flushes it and renames it into
 // place, then flushes the folder. On failure the temporary is removed and any
 // earlier file at `path` is untouched.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// WriteFileAtomically for bytes that come in pieces, so that they need not be
+// held in memory together. The constructor opens the temporary file; Write()
+// adds bytes; Commit() flushes the file, renames it into place and flushes the
+// folder. Destroyed without a completed Commit(), it removes the temporary and
+// leaves `path` as it was. Each step throws Error naming `path` and the
+// system's reason.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(std::string path);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  void Write(std::string_view bytes);
+  void Commit();
+
+ private:
+  void Drain();
+  [[noreturn]] void Fail(int err);
+
+  std::string path_;
+  std::string folder_;
+  std::string temp_;
+  int fd_ = -1;
+  std::string pending_;  // bytes not yet handed to the system
+  bool committed_ = false;
+};
 
 // Renames, throwing Error naming both paths and the reason.
 void RenameFile(const std::string& from, const std::string& to);

@@ -1,5 +1,7 @@
 #include "platform/xml_document.h"
 
+#include <libxml/SAX2.h>
+#include <libxml/encoding.h>
 #include <libxml/hash.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -7,14 +9,22 @@
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/posix_io.h"
 
 namespace tvs {
 namespace {
@@ -82,7 +92,12 @@ struct CapturedErrors {
 void CaptureError(void* data, xmlErrorPtr error) {
   auto* captured = static_cast<CapturedErrors*>(data);
   if (captured == nullptr || error == nullptr || error->level < XML_ERR_ERROR) return;
-  if (error->level == XML_ERR_FATAL && !captured->have_fatal) {
+  // libxml2 reports a text or name beyond its size limits ("huge text node")
+  // as an out-of-memory error of plain level, then stops parsing and adds a
+  // fatal error that only describes the stop ("Extra content at the end of
+  // the document"): the first one is the reason.
+  const bool stops_parsing = error->level == XML_ERR_FATAL || error->code == XML_ERR_NO_MEMORY;
+  if (stops_parsing && !captured->have_fatal) {
     captured->have_fatal = true;
     captured->fatal_message = TrimMessage(error->message);
     captured->fatal_line = error->line;
@@ -227,6 +242,60 @@ void CheckStorableText(std::string_view text, const char* what) {
   }
 }
 
+// `stored` (NUL-terminated) equals `name`, without measuring `stored` first.
+bool NameIs(const xmlChar* stored, std::string_view name) {
+  size_t i = 0;
+  while (i < name.size() && stored[i] != '\0' && stored[i] == static_cast<unsigned char>(name[i])) ++i;
+  return i == name.size() && stored[i] == '\0';
+}
+
+// Elements made by CreateElement() wait under a holder element of their
+// document, outside the tree, until they are appended; the holder, with
+// whatever is still under it, is freed with the document. An element created
+// and never appended (a run that fails between the two steps) is freed too,
+// instead of leaking. Documents may live in different threads: the table of
+// holders has a lock.
+std::mutex& NurseryLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::unordered_map<const xmlDoc*, xmlNodePtr>& Nurseries() {
+  static auto* nurseries = new std::unordered_map<const xmlDoc*, xmlNodePtr>;  // never destroyed
+  return *nurseries;
+}
+
+xmlNodePtr NurseryOf(const xmlDoc* doc) {
+  std::lock_guard<std::mutex> hold(NurseryLock());
+  auto it = Nurseries().find(doc);
+  return it == Nurseries().end() ? nullptr : it->second;
+}
+
+// The holder of `doc`, created on first use; null when out of memory.
+xmlNodePtr NurseryFor(xmlDocPtr doc) {
+  std::lock_guard<std::mutex> hold(NurseryLock());
+  xmlNodePtr& nursery = Nurseries()[doc];
+  if (nursery == nullptr) nursery = xmlNewDocNode(doc, nullptr, reinterpret_cast<const xmlChar*>("nursery"), nullptr);
+  if (nursery == nullptr) Nurseries().erase(doc);
+  return nursery;
+}
+
+bool InNursery(const xmlNode* node) {
+  return node->parent != nullptr && node->doc != nullptr && node->parent == NurseryOf(node->doc);
+}
+
+void FreeNursery(const xmlDoc* doc) {
+  xmlNodePtr nursery = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(NurseryLock());
+    auto it = Nurseries().find(doc);
+    if (it == Nurseries().end()) return;
+    nursery = it->second;
+    Nurseries().erase(it);
+  }
+  xmlFreeNode(nursery);
+}
+
 bool IsElement(const xmlNode* node) { return node != nullptr && node->type == XML_ELEMENT_NODE; }
 
 // The attribute without namespace named `name` that the element carries;
@@ -290,6 +359,321 @@ int WriteToString(void* context, const char* buffer, int length) {
 
 int CloseNothing(void*) { return 0; }
 
+// --- Loading -----------------------------------------------------------------
+
+// Marks a document loaded read only, in the field libxml2 leaves to its users.
+const char kReadOnlyMark = 'r';
+
+void CheckChangeable(const xmlNode* node) {
+  if (node != nullptr && node->doc != nullptr && node->doc->_private == &kReadOnlyMark)
+    throw Error("El documento se cargó solo para leerlo y no se puede cambiar");
+}
+
+bool AllBlanks(const xmlChar* text, int length) {
+  for (int i = 0; i < length; ++i)
+    if (text[i] != ' ' && text[i] != '\t' && text[i] != '\n' && text[i] != '\r') return false;
+  return true;
+}
+
+// Stands between the parser and libxml2's tree builder (its SAX2 handlers)
+// and keeps from the tree what the load options leave out. Every event of
+// the parser passes through it in document order; what it drops never
+// reaches the builder, so the tree is the one a document without those parts
+// would give.
+struct LoadFilter {
+  xmlSAXHandler tree{};  // the tree builder's handlers
+  bool drop_blanks = false;
+  std::string text_element;
+  std::string skip_name;
+
+  int depth = 0;         // elements open in the tree being built
+  int skip_depth = 0;    // elements open inside the one left out
+  int text_depth = 0;    // text elements open
+  bool skipped = false;
+  // Text that is not blank was passed on since the last markup, so the rest
+  // of that text belongs to the same node and passes too.
+  bool in_text = false;
+  std::string blanks;    // blank text held back until it is known what follows
+};
+
+LoadFilter& FilterOf(void* context) {
+  return *static_cast<LoadFilter*>(static_cast<xmlParserCtxtPtr>(context)->_private);
+}
+
+bool IsNamed(const std::string& name, const xmlChar* local_name) {
+  return !name.empty() && name == reinterpret_cast<const char*>(local_name);
+}
+
+// Markup follows: blank text held back stood between markup and is dropped.
+void EndOfText(LoadFilter& f) {
+  f.blanks.clear();
+  f.in_text = false;
+}
+
+void FilteredStartElement(void* context, const xmlChar* local_name, const xmlChar* prefix,
+                          const xmlChar* uri, int namespace_count, const xmlChar** namespaces,
+                          int attribute_count, int defaulted_count, const xmlChar** attributes) {
+  LoadFilter& f = FilterOf(context);
+  if (f.skip_depth > 0) {
+    ++f.skip_depth;
+    return;
+  }
+  EndOfText(f);
+  if (f.depth == 1 && !f.skipped && prefix == nullptr && uri == nullptr && IsNamed(f.skip_name, local_name)) {
+    f.skipped = true;
+    f.skip_depth = 1;
+    return;
+  }
+  ++f.depth;
+  if (IsNamed(f.text_element, local_name)) ++f.text_depth;
+  f.tree.startElementNs(context, local_name, prefix, uri, namespace_count, namespaces, attribute_count,
+                        defaulted_count, attributes);
+}
+
+void FilteredEndElement(void* context, const xmlChar* local_name, const xmlChar* prefix, const xmlChar* uri) {
+  LoadFilter& f = FilterOf(context);
+  if (f.skip_depth > 0) {
+    --f.skip_depth;
+    return;
+  }
+  EndOfText(f);
+  --f.depth;
+  if (f.text_depth > 0 && IsNamed(f.text_element, local_name)) --f.text_depth;
+  f.tree.endElementNs(context, local_name, prefix, uri);
+}
+
+void FilteredCharacters(void* context, const xmlChar* text, int length) {
+  LoadFilter& f = FilterOf(context);
+  if (f.skip_depth > 0) return;
+  if (f.drop_blanks && f.text_depth == 0 && !f.in_text) {
+    if (AllBlanks(text, length)) {
+      f.blanks.append(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
+      return;
+    }
+    f.in_text = true;
+    if (!f.blanks.empty()) {
+      f.tree.characters(context, reinterpret_cast<const xmlChar*>(f.blanks.data()),
+                        static_cast<int>(f.blanks.size()));
+      f.blanks.clear();
+    }
+  }
+  f.tree.characters(context, text, length);
+}
+
+void FilteredCData(void* context, const xmlChar* text, int length) {
+  LoadFilter& f = FilterOf(context);
+  if (f.skip_depth > 0) return;
+  EndOfText(f);
+  if (f.tree.cdataBlock != nullptr) f.tree.cdataBlock(context, text, length);
+}
+
+void FilteredComment(void* context, const xmlChar* text) {
+  LoadFilter& f = FilterOf(context);
+  if (f.skip_depth > 0) return;
+  EndOfText(f);
+  if (f.tree.comment != nullptr) f.tree.comment(context, text);
+}
+
+void FilteredProcessingInstruction(void* context, const xmlChar* target, const xmlChar* data) {
+  LoadFilter& f = FilterOf(context);
+  if (f.skip_depth > 0) return;
+  EndOfText(f);
+  if (f.tree.processingInstruction != nullptr) f.tree.processingInstruction(context, target, data);
+}
+
+void FilteredReference(void* context, const xmlChar* name) {
+  LoadFilter& f = FilterOf(context);
+  if (f.skip_depth > 0) return;
+  EndOfText(f);
+  if (f.tree.reference != nullptr) f.tree.reference(context, name);
+}
+
+// The tree builder's handlers with the filter in front of those that build
+// content. Characters and ignorable whitespace share one handler, so the
+// parser never guesses which blanks are ignorable.
+xmlSAXHandler FilteredHandlers(LoadFilter& filter) {
+  xmlSAXVersion(&filter.tree, 2);
+  xmlSAXHandler sax = filter.tree;
+  sax.startElementNs = &FilteredStartElement;
+  sax.endElementNs = &FilteredEndElement;
+  sax.characters = &FilteredCharacters;
+  sax.ignorableWhitespace = &FilteredCharacters;
+  sax.cdataBlock = &FilteredCData;
+  sax.comment = &FilteredComment;
+  sax.processingInstruction = &FilteredProcessingInstruction;
+  sax.reference = &FilteredReference;
+  return sax;
+}
+
+// --- Fragments and saving ----------------------------------------------------
+
+// The nodes of a well-formed fragment in UTF-8, belonging to `doc` and not
+// yet linked anywhere; null for an empty fragment.
+xmlNodePtr ParseFragment(xmlDocPtr doc, std::string_view utf8_markup) {
+  if (utf8_markup.empty()) return nullptr;
+  const std::string text(utf8_markup);
+  if (text.size() > INT_MAX || text.find('\0') != std::string::npos)
+    throw Error("El fragmento XML que se quiere añadir no es texto válido");
+  CapturedErrors errors;
+  LibxmlScope scope(&errors);
+  xmlNodePtr list = nullptr;
+  const int result = xmlParseBalancedChunkMemory(doc, nullptr, nullptr, 0, Chars(text), &list);
+  if (result != 0) {
+    if (list != nullptr) xmlFreeNodeList(list);
+    throw Error("El fragmento XML que se quiere añadir no está bien formado" +
+                (errors.Any() ? ": " + errors.Message() : std::string()));
+  }
+  return list;
+}
+
+// A chain of sibling nodes linked after an element's children by hand:
+// xmlAddChild would merge adjacent text nodes, after which the tree could
+// not be put back as it was. At destruction the nodes are unlinked and freed
+// again, unless Keep() was called.
+class LinkedChildren {
+ public:
+  LinkedChildren(xmlNodePtr parent, xmlNodePtr first)
+      : parent_(parent), before_(parent->last), first_(first) {
+    if (first_ == nullptr) return;
+    xmlNodePtr last = first_;
+    for (xmlNodePtr n = first_; n != nullptr; n = n->next) {
+      n->parent = parent_;
+      last = n;
+    }
+    first_->prev = before_;
+    if (before_ != nullptr) before_->next = first_;
+    else parent_->children = first_;
+    parent_->last = last;
+  }
+  ~LinkedChildren() {
+    if (first_ == nullptr || kept_) return;
+    parent_->last = before_;
+    if (before_ != nullptr) before_->next = nullptr;
+    else parent_->children = nullptr;
+    first_->prev = nullptr;
+    for (xmlNodePtr n = first_; n != nullptr; n = n->next) n->parent = nullptr;
+    xmlFreeNodeList(first_);
+  }
+  LinkedChildren(const LinkedChildren&) = delete;
+  LinkedChildren& operator=(const LinkedChildren&) = delete;
+  void Keep() { kept_ = true; }
+
+ private:
+  xmlNodePtr parent_;
+  xmlNodePtr before_;
+  xmlNodePtr first_;
+  bool kept_ = false;
+};
+
+using Sink = std::function<void(std::string_view)>;
+
+// An output buffer's way out to a sink; an exception of the sink is kept and
+// thrown again once libxml2 has returned.
+struct SinkTarget {
+  const Sink* sink;
+  std::exception_ptr failure;
+};
+
+int WriteToSink(void* context, const char* buffer, int length) {
+  auto* target = static_cast<SinkTarget*>(context);
+  try {
+    (*target->sink)(std::string_view(buffer, static_cast<size_t>(length)));
+    return length;
+  } catch (...) {
+    target->failure = std::current_exception();
+    return -1;
+  }
+}
+
+// Writes valid UTF-8 as ISO-8859-1 (`limit` 0xFF) or ASCII (`limit` 0x7F),
+// a character above `limit` as a decimal character reference: the bytes
+// libxml2's own encoder gives, without its cost per byte (an import document
+// is mostly ASCII markup).
+void WriteSingleByte(const std::vector<std::string_view>& pieces, unsigned limit, const Sink& sink,
+                     const std::string& failed) {
+  constexpr size_t kFlushAt = 1 << 16;
+  std::string out;
+  out.reserve(kFlushAt + 16);
+  for (std::string_view piece : pieces) {
+    size_t i = 0;
+    while (i < piece.size()) {
+      size_t ascii_end = i;
+      while (ascii_end < piece.size() && static_cast<unsigned char>(piece[ascii_end]) < 0x80) ++ascii_end;
+      out.append(piece.data() + i, ascii_end - i);
+      i = ascii_end;
+      if (i < piece.size()) {
+        const auto b = static_cast<unsigned char>(piece[i]);
+        const int length = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        if (length == 0 || i + length > piece.size()) throw Error(failed + ": el texto no es UTF-8 válido");
+        unsigned cp = b & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+          const auto c = static_cast<unsigned char>(piece[i + k]);
+          if ((c & 0xC0) != 0x80) throw Error(failed + ": el texto no es UTF-8 válido");
+          cp = (cp << 6) | (c & 0x3F);
+        }
+        if (cp <= limit) out += static_cast<char>(cp);
+        else out += "&#" + std::to_string(cp) + ";";
+        i += length;
+      }
+      if (out.size() >= kFlushAt) {
+        sink(out);
+        out.clear();
+      }
+    }
+  }
+  if (!out.empty()) sink(out);
+}
+
+// Writes the UTF-8 pieces to `sink` in `encoding`; characters the encoding
+// cannot hold become character references.
+void WriteEncoded(const char* encoding, const std::vector<std::string_view>& pieces, const Sink& sink,
+                  const std::string& source_name) {
+  const std::string failed =
+      "No se pudo escribir el documento «" + source_name + "» en la codificación «" + encoding + "»";
+  switch (xmlParseCharEncoding(encoding)) {
+    case XML_CHAR_ENCODING_UTF8:
+      for (std::string_view piece : pieces)
+        if (!piece.empty()) sink(piece);
+      return;
+    case XML_CHAR_ENCODING_8859_1:  // what Sauce writes
+      WriteSingleByte(pieces, 0xFF, sink, failed);
+      return;
+    case XML_CHAR_ENCODING_ASCII:
+      WriteSingleByte(pieces, 0x7F, sink, failed);
+      return;
+    default:
+      break;
+  }
+  CapturedErrors errors;
+  LibxmlScope scope(&errors);
+  xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding);
+  if (handler == nullptr) {
+    throw Error("No se puede guardar el documento «" + source_name + "» en la codificación «" + encoding +
+                "», que no se conoce");
+  }
+  SinkTarget target{&sink, nullptr};
+  xmlOutputBufferPtr out = xmlOutputBufferCreateIO(&WriteToSink, &CloseNothing, &target, handler);
+  if (out == nullptr) {
+    xmlCharEncCloseFunc(handler);
+    throw Error(failed + ": no queda memoria");
+  }
+  // Handed over in chunks that end between characters.
+  constexpr size_t kChunk = 1 << 20;
+  bool written = true;
+  for (std::string_view piece : pieces) {
+    while (written && !piece.empty()) {
+      size_t n = std::min(piece.size(), kChunk);
+      while (n < piece.size() && n > 0 && (static_cast<unsigned char>(piece[n]) & 0xC0) == 0x80) --n;
+      written = xmlOutputBufferWrite(out, static_cast<int>(n), piece.data()) >= 0;
+      piece.remove_prefix(n);
+    }
+  }
+  const int closed = xmlOutputBufferClose(out);  // flushes; frees the handler
+  if (target.failure) std::rethrow_exception(target.failure);
+  if (!written || closed < 0 || errors.Any())
+    throw Error(failed + (errors.Any() ? ": " + errors.Message() : std::string()));
+}
+
 }  // namespace
 
 // --- XmlNode ---------------------------------------------------------------
@@ -304,6 +688,13 @@ std::string XmlNode::Name() const {
 
 std::string XmlNode::Text() const {
   if (node_ == nullptr) return "";
+  // An element holding one text node, or nothing, as most do: its text
+  // without building a buffer.
+  if (node_->type == XML_ELEMENT_NODE) {
+    const xmlNode* child = node_->children;
+    if (child == nullptr) return "";
+    if (child->next == nullptr && child->type == XML_TEXT_NODE) return FromChars(child->content);
+  }
   xmlChar* content = xmlNodeGetContent(node_);
   std::string text = FromChars(content);
   xmlFree(content);
@@ -332,7 +723,7 @@ XmlNodeList XmlNode::ChildElements(std::string_view name) const {
   for (xmlNodePtr child = node_->children; child != nullptr; child = child->next) {
     // Like the relative expression `name`: an element without namespace.
     if (child->type == XML_ELEMENT_NODE && child->ns == nullptr && child->name != nullptr &&
-        name == reinterpret_cast<const char*>(child->name)) {
+        NameIs(child->name, name)) {
       nodes.push_back(child);
     }
   }
@@ -349,6 +740,7 @@ void XmlNode::RemoveChild(XmlNode child) {
   if (child.node_->parent != node_ || child.node_->type == XML_NAMESPACE_DECL) {
     throw Error("El nodo «" + child.Name() + "» no es hijo de «" + Name() + "» y no se puede quitar de él");
   }
+  CheckChangeable(node_);
   xmlUnlinkNode(child.node_);
   xmlFreeNode(child.node_);
 }
@@ -360,13 +752,16 @@ void XmlNode::AppendChild(XmlNode child) {
   if (child.node_->type != XML_ELEMENT_NODE) {
     throw Error("Solo se pueden añadir elementos a «" + Name() + "»");
   }
-  if (child.node_->parent != nullptr) {
+  const bool waiting = InNursery(child.node_);
+  if (child.node_->parent != nullptr && !waiting) {
     throw Error("El elemento «" + child.Name() + "» ya está en el documento y no se puede añadir otra vez");
   }
   if (child.node_->doc != node_->doc) {
     throw Error("El elemento «" + child.Name() + "» es de otro documento y no se puede añadir a «" + Name() +
                 "»");
   }
+  CheckChangeable(node_);
+  if (waiting) xmlUnlinkNode(child.node_);
   if (xmlAddChild(node_, child.node_) == nullptr) {
     throw Error("No se pudo añadir «" + child.Name() + "» a «" + Name() + "»");
   }
@@ -377,6 +772,7 @@ void XmlNode::SetAttribute(std::string_view name, std::string_view value) {
   if (node_->type != XML_ELEMENT_NODE) {
     throw Error("Solo un elemento puede llevar el atributo «" + std::string(name) + "»");
   }
+  CheckChangeable(node_);
   const std::string name_text(name);
   if (xmlValidateNCName(Chars(name_text), 0) != 0) {
     throw Error("«" + name_text + "» no es un nombre de atributo válido");
@@ -393,6 +789,7 @@ void XmlNode::SetAttribute(std::string_view name, std::string_view value) {
 void XmlNode::SetText(std::string_view text) {
   if (node_ == nullptr) throw Error("No se puede poner texto a un elemento que no existe");
   if (node_->type != XML_ELEMENT_NODE) throw Error("Solo se puede poner texto a un elemento");
+  CheckChangeable(node_);
   CheckStorableText(text, "texto");
   // xmlNodeSetContent would read "&...;" in the text as entity references;
   // clearing the content and adding the text as one text node keeps it as
@@ -401,6 +798,13 @@ void XmlNode::SetText(std::string_view text) {
   if (!text.empty()) {
     xmlNodeAddContentLen(node_, reinterpret_cast<const xmlChar*>(text.data()), static_cast<int>(text.size()));
   }
+}
+
+void XmlNode::AppendMarkup(std::string_view utf8_markup) {
+  if (node_ == nullptr) throw Error("No se puede añadir contenido a un elemento que no existe");
+  if (node_->type != XML_ELEMENT_NODE) throw Error("Solo se puede añadir contenido a un elemento");
+  CheckChangeable(node_);
+  LinkedChildren(node_, ParseFragment(node_->doc, utf8_markup)).Keep();
 }
 
 // --- XmlDocument -----------------------------------------------------------
@@ -420,59 +824,184 @@ XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept {
     parse_error_line_ = std::exchange(other.parse_error_line_, 0);
     source_name_ = std::move(other.source_name_);
     declaration_ = std::move(other.declaration_);
+    read_only_ = std::exchange(other.read_only_, false);
+    skipped_root_child_ = std::move(other.skipped_root_child_);
     other.parse_error_.clear();
     other.source_name_.clear();
     other.declaration_.clear();
+    other.skipped_root_child_.clear();
   }
   return *this;
 }
 
 void XmlDocument::Reset() {
-  if (doc_ != nullptr) xmlFreeDoc(doc_);
+  if (doc_ != nullptr) {
+    FreeNursery(doc_);  // before the document: its nodes use the document's dictionary
+    xmlFreeDoc(doc_);
+  }
   doc_ = nullptr;
   well_formed_ = false;
   parse_error_.clear();
   parse_error_line_ = 0;
   declaration_.clear();
+  read_only_ = false;
+  skipped_root_child_.clear();
 }
 
-void XmlDocument::Load(const std::string& path) {
-  const std::string bytes = ReadFile(path);  // throws naming the path and the reason
-  Parse(bytes, path);
+// The parser reads the document a chunk at a time, so that neither a copy of
+// a whole file nor libxml2's own copy of the bytes is ever held. The first
+// bytes are kept, as far as the XML declaration, which a save writes back as
+// it stood.
+class XmlInput {
+ public:
+  virtual ~XmlInput() = default;
+  // Up to `length` bytes into `buffer`; 0 at the end, -1 on a read error.
+  virtual int Read(char* buffer, int length) = 0;
+  // The whole size; the parser refuses what an int cannot count.
+  virtual size_t Size() const = 0;
+  // All the bytes, for the line of a refused entity declaration; "" when
+  // they cannot be had again.
+  virtual std::string AllBytes() const = 0;
+
+  static int ReadCallback(void* context, char* buffer, int length) {
+    auto* input = static_cast<XmlInput*>(context);
+    const int n = input->Read(buffer, length);
+    if (n > 0 && !input->head_done_) {
+      input->head_.append(buffer, static_cast<size_t>(n));
+      input->head_done_ = input->head_.find("?>") != std::string::npos || input->head_.size() >= kHeadLimit;
+    }
+    return n;
+  }
+  // The bytes read first, far enough to hold the XML declaration.
+  const std::string& Head() const { return head_; }
+
+ private:
+  static constexpr size_t kHeadLimit = 1 << 16;
+  std::string head_;
+  bool head_done_ = false;
+};
+
+namespace {
+
+class MemoryInput : public XmlInput {
+ public:
+  explicit MemoryInput(std::string_view bytes) : bytes_(bytes) {}
+  int Read(char* buffer, int length) override {
+    const size_t n = std::min(static_cast<size_t>(length), bytes_.size() - at_);
+    std::memcpy(buffer, bytes_.data() + at_, n);
+    at_ += n;
+    return static_cast<int>(n);
+  }
+  size_t Size() const override { return bytes_.size(); }
+  std::string AllBytes() const override { return std::string(bytes_); }
+
+ private:
+  std::string_view bytes_;
+  size_t at_ = 0;
+};
+
+// An open file, closed at destruction. error() is the errno of a failed read.
+class FileInput : public XmlInput {
+ public:
+  explicit FileInput(const std::string& path) : path_(path) {
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw Error("No se puede leer el archivo " + path + ": " + OsErrorText(errno));
+    struct stat st {};
+    if (fstat(fd_, &st) == 0 && st.st_size > 0) size_ = static_cast<size_t>(st.st_size);
+  }
+  ~FileInput() override { close(fd_); }
+  FileInput(const FileInput&) = delete;
+  FileInput& operator=(const FileInput&) = delete;
+
+  int Read(char* buffer, int length) override {
+    for (;;) {
+      const ssize_t n = read(fd_, buffer, static_cast<size_t>(length));
+      if (n >= 0) return static_cast<int>(n);
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return -1;
+    }
+  }
+  size_t Size() const override { return size_; }
+  std::string AllBytes() const override {
+    try {
+      return ReadFile(path_);
+    } catch (const Error&) {
+      return "";
+    }
+  }
+  int error() const { return error_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  size_t size_ = 0;
+  int error_ = 0;
+};
+
+}  // namespace
+
+void XmlDocument::Load(const std::string& path, const XmlLoadOptions& options) {
+  FileInput input(path);  // throws naming the path and the reason
+  Parse(input, path, options);
+  // A file that opened but could not be read to its end is not a document
+  // that does not parse.
+  if (input.error() != 0) {
+    Reset();
+    throw Error("No se puede leer el archivo " + path + ": " + OsErrorText(input.error()));
+  }
 }
 
-void XmlDocument::LoadFromMemory(std::string_view bytes, const std::string& name) { Parse(bytes, name); }
+void XmlDocument::LoadFromMemory(std::string_view bytes, const std::string& name,
+                                 const XmlLoadOptions& options) {
+  MemoryInput input(bytes);
+  Parse(input, name, options);
+}
 
-void XmlDocument::LoadWellFormed(const std::string& path) {
-  Load(path);
+void XmlDocument::LoadWellFormed(const std::string& path, const XmlLoadOptions& options) {
+  Load(path, options);
   if (well_formed_) return;
   std::string detail = parse_error_line_ > 0 ? "línea " + std::to_string(parse_error_line_) + ": " : "";
   detail += parse_error_;
   throw Error("El archivo «" + path + "» no es un documento XML válido (" + detail + ")");
 }
 
-void XmlDocument::Parse(std::string_view bytes, const std::string& name) {
+void XmlDocument::Parse(XmlInput& input, const std::string& name, const XmlLoadOptions& options) {
   Reset();
   source_name_ = name;
-  if (bytes.size() > static_cast<size_t>(INT_MAX)) {
+  read_only_ = options.read_only;
+  if (input.Size() > static_cast<size_t>(INT_MAX)) {
     parse_error_ = "el documento es demasiado grande";
     return;
   }
   xmlInitParser();
   CapturedErrors errors;
   xmlDocPtr doc = nullptr;
+  LoadFilter filter;
+  filter.drop_blanks = options.read_only;
+  filter.text_element = options.text_element;
+  filter.skip_name = options.skip_root_child;
+  const bool filtered = options.read_only || !options.skip_root_child.empty();
   {
     LibxmlScope scope(&errors);
-    xmlParserCtxtPtr context = xmlNewParserCtxt();
+    xmlSAXHandler sax = FilteredHandlers(filter);
+    xmlParserCtxtPtr context = xmlCreateIOParserCtxt(filtered ? &sax : nullptr, nullptr, &XmlInput::ReadCallback,
+                                                     &CloseNothing, &input, XML_CHAR_ENCODING_NONE);
     if (context == nullptr) {
       parse_error_ = "no queda memoria para leer el documento";
       return;
     }
+    if (filtered) context->_private = &filter;
     // No network, no DTD loaded, no entity substituted; the external entity
     // loader of the scope refuses every other file anyway.
-    const int options = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
-    const char* data = bytes.empty() ? "" : bytes.data();
-    doc = xmlCtxtReadMemory(context, data, static_cast<int>(bytes.size()), name.c_str(), nullptr, options);
+    int parse_options = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
+    if (options.read_only) parse_options |= XML_PARSE_COMPACT;
+    xmlCtxtUseOptions(context, parse_options);
+    if (context->input != nullptr && context->input->filename == nullptr)
+      context->input->filename = reinterpret_cast<char*>(xmlStrdup(Chars(name)));
+    xmlParseDocument(context);
+    doc = context->myDoc;
+    context->myDoc = nullptr;
     if (doc != nullptr && !context->wellFormed) {
       xmlFreeDoc(doc);
       doc = nullptr;
@@ -487,15 +1016,17 @@ void XmlDocument::Parse(std::string_view bytes, const std::string& name) {
   if (DeclaresEntities(doc)) {
     xmlFreeDoc(doc);
     parse_error_ = "el documento declara entidades, que no se admiten";
-    parse_error_line_ = LineOfFirstEntityDeclaration(bytes);
+    parse_error_line_ = LineOfFirstEntityDeclaration(input.AllBytes());
     return;
   }
   // Numbers the elements in document order, so that sorting a selection
   // compares two numbers instead of walking the tree.
   xmlXPathOrderDocElems(doc);
+  if (options.read_only) doc->_private = const_cast<char*>(&kReadOnlyMark);
   doc_ = doc;
   well_formed_ = true;
-  declaration_ = VerbatimDeclaration(bytes);
+  declaration_ = VerbatimDeclaration(input.Head());
+  if (filter.skipped) skipped_root_child_ = options.skip_root_child;
 }
 
 XmlNode XmlDocument::Root() const {
@@ -512,16 +1043,30 @@ XmlNode XmlDocument::CreateElement(std::string_view name) {
   if (doc_ == nullptr) {
     throw Error("No se puede crear el elemento «" + text + "»: el documento «" + source_name_ + "» no tiene contenido");
   }
+  if (read_only_) throw Error("El documento «" + source_name_ + "» se cargó solo para leerlo y no se puede cambiar");
   if (xmlValidateName(Chars(text), 0) != 0) throw Error("«" + text + "» no es un nombre de elemento válido");
-  xmlNodePtr node = xmlNewDocNode(doc_, nullptr, Chars(text), nullptr);
+  xmlNodePtr nursery = NurseryFor(doc_);
+  xmlNodePtr node = nursery == nullptr ? nullptr : xmlNewDocNode(doc_, nullptr, Chars(text), nullptr);
   if (node == nullptr) throw Error("No se pudo crear el elemento «" + text + "»");
+  xmlAddChild(nursery, node);
   return XmlNode(node);
 }
 
-std::string XmlDocument::SaveToString() const {
+void XmlDocument::CheckSavable() const {
   if (doc_ == nullptr) {
     throw Error("El documento «" + source_name_ + "» no tiene contenido que guardar");
   }
+  if (read_only_) {
+    throw Error("El documento «" + source_name_ + "» se cargó solo para leerlo y no se puede guardar");
+  }
+}
+
+std::string XmlDocument::SaveToString() const {
+  CheckSavable();
+  return Serialized();
+}
+
+std::string XmlDocument::Serialized() const {
   const char* encoding = doc_->encoding != nullptr ? reinterpret_cast<const char*>(doc_->encoding) : "UTF-8";
   // The loaded declaration is written back as it stood. A document that had
   // none gets none (UTF-8 is the default); one in a 16-bit encoding gets the
@@ -550,5 +1095,70 @@ std::string XmlDocument::SaveToString() const {
 }
 
 void XmlDocument::Save(const std::string& path) const { WriteFileAtomically(path, SaveToString()); }
+
+void XmlDocument::WriteWithContent(XmlNode element, const std::vector<std::string_view>& markup,
+                                   const std::function<void(std::string_view)>& sink) const {
+  CheckSavable();
+  xmlNodePtr parent = element.raw();
+  if (parent == nullptr || parent->type != XML_ELEMENT_NODE || parent->doc != doc_) {
+    throw Error("El documento «" + source_name_ +
+                "» no se puede guardar con contenido para un elemento que no es suyo");
+  }
+  const char* encoding = doc_->encoding != nullptr ? reinterpret_cast<const char*>(doc_->encoding) : "UTF-8";
+
+  if (!AsciiCompatible(encoding)) {
+    // No marker can be found in the written bytes: the fragment becomes
+    // nodes for the time of the save.
+    std::string fragment;
+    size_t size = 0;
+    for (std::string_view piece : markup) size += piece.size();
+    fragment.reserve(size);
+    for (std::string_view piece : markup) fragment += piece;
+    std::string text;
+    {
+      LinkedChildren content(parent, ParseFragment(doc_, fragment));
+      text = Serialized();
+    }
+    sink(text);
+    return;
+  }
+
+  // The document is written with a processing instruction standing where
+  // the fragment goes; its name is made unique in the written bytes (a
+  // comment of the document could hold the same text).
+  std::string text;
+  std::string marker;
+  size_t at = std::string::npos;
+  for (unsigned n = 0; at == std::string::npos; ++n) {
+    const std::string target = "tvs-content-" + std::to_string(n);
+    marker = "<?" + target + "?>";
+    xmlNodePtr pi = xmlNewDocPI(doc_, Chars(target), nullptr);
+    if (pi == nullptr) throw Error("No queda memoria para guardar el documento «" + source_name_ + "»");
+    {
+      LinkedChildren placed(parent, pi);
+      text = Serialized();
+    }
+    const size_t found = text.find(marker);
+    if (found != std::string::npos && text.find(marker, found + marker.size()) == std::string::npos) at = found;
+  }
+  const std::string_view written(text);
+  sink(written.substr(0, at));
+  WriteEncoded(encoding, markup, sink, source_name_);
+  sink(written.substr(at + marker.size()));
+}
+
+void XmlDocument::SaveWithContent(const std::string& path, XmlNode element,
+                                  const std::vector<std::string_view>& markup) const {
+  AtomicFileWriter writer(path);
+  WriteWithContent(element, markup, [&writer](std::string_view bytes) { writer.Write(bytes); });
+  writer.Commit();
+}
+
+std::string XmlDocument::SaveToStringWithContent(XmlNode element,
+                                                 const std::vector<std::string_view>& markup) const {
+  std::string out;
+  WriteWithContent(element, markup, [&out](std::string_view bytes) { out.append(bytes); });
+  return out;
+}
 
 }  // namespace tvs
