@@ -9,6 +9,8 @@
 // widths; leading blanks count.
 #include "import/import_run.h"
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -221,40 +223,74 @@ std::string_view Checked(const DbfTable& table, size_t record, size_t field,
 // ---------------------------------------------------------------------------
 // Indexes: key -> first record holding it, in record order
 
-struct PairHash {
-  size_t operator()(const std::pair<std::string_view, std::string_view>& key) const {
-    const size_t a = std::hash<std::string_view>()(key.first);
-    const size_t b = std::hash<std::string_view>()(key.second);
-    return a ^ (b + 0x9e3779b97f4a7c15ULL + (a << 6) + (a >> 2));
-  }
-};
-
-using Index = std::unordered_map<std::string_view, size_t>;
-using PairIndex =
-    std::unordered_map<std::pair<std::string_view, std::string_view>, size_t, PairHash>;
-
 constexpr size_t kNone = static_cast<size_t>(-1);
 
-Index FirstByField(const Table& table, size_t field) {
-  Index index;
-  index.reserve(table.Count());
-  for (size_t r = 0; r < table.Count(); ++r) index.try_emplace(table.Text(r, field), r);
-  return index;
-}
+// The first record whose `N` key fields hold a key, found without a walk.
+// Open addressing over one flat array: a slot holds a record number and part
+// of the key's hash, and the key itself is read back from the table to be
+// compared. A look-up mostly costs one memory access, and a district's tables
+// (ASIGT has a row per subject and group) need no node per record.
+template <size_t N>
+class FirstRecordIndex {
+ public:
+  using Key = std::array<std::string_view, N>;
 
-PairIndex FirstByFields(const Table& table, size_t first, size_t second) {
-  PairIndex index;
-  index.reserve(table.Count());
-  for (size_t r = 0; r < table.Count(); ++r)
-    index.try_emplace(std::make_pair(table.Text(r, first), table.Text(r, second)), r);
-  return index;
-}
+  FirstRecordIndex(const Table& table, const std::array<size_t, N>& fields) : table_(table), fields_(fields) {
+    size_t capacity = 16;
+    while (capacity < 2 * table.Count()) capacity *= 2;
+    slots_.assign(capacity, Slot{0, kEmpty});
+    mask_ = capacity - 1;
+    for (size_t r = 0; r < table.Count(); ++r) {
+      Key key;
+      for (size_t k = 0; k < N; ++k) key[k] = table.Text(r, fields_[k]);
+      const size_t hash = Hash(key);
+      const auto tag = static_cast<uint32_t>(hash >> 32);
+      for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
+        Slot& slot = slots_[i];
+        if (slot.record == kEmpty) {
+          slot = {tag, static_cast<uint32_t>(r)};
+          break;
+        }
+        if (slot.tag == tag && Holds(slot.record, key)) break;  // an earlier record has it
+      }
+    }
+  }
 
-template <typename Map, typename Key>
-size_t Find(const Map& index, const Key& key) {
-  auto it = index.find(key);
-  return it == index.end() ? kNone : it->second;
-}
+  size_t Find(const Key& key) const {
+    const size_t hash = Hash(key);
+    const auto tag = static_cast<uint32_t>(hash >> 32);
+    for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
+      const Slot& slot = slots_[i];
+      if (slot.record == kEmpty) return kNone;
+      if (slot.tag == tag && Holds(slot.record, key)) return slot.record;
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t tag;
+    uint32_t record;  // kEmpty for a free slot; dBase counts records in 32 bits
+  };
+  static constexpr uint32_t kEmpty = 0xFFFFFFFF;
+
+  static size_t Hash(const Key& key) {
+    size_t hash = std::hash<std::string_view>()(key[0]);
+    for (size_t k = 1; k < N; ++k)
+      hash ^= std::hash<std::string_view>()(key[k]) + 0x9e3779b97f4a7c15ULL + (hash << 6) + (hash >> 2);
+    return hash;
+  }
+
+  bool Holds(size_t record, const Key& key) const {
+    for (size_t k = 0; k < N; ++k)
+      if (table_.Text(record, fields_[k]) != key[k]) return false;
+    return true;
+  }
+
+  const Table& table_;
+  std::array<size_t, N> fields_;
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+};
 
 // ---------------------------------------------------------------------------
 // The conversion
@@ -263,12 +299,12 @@ class Converter {
  public:
   explicit Converter(const ImportTables& t)
       : t_(t),
-        asigt_(FirstByFields(t.asigt, t.asigt.casig, t.asigt.cgrup)),
-        asignomt_(FirstByField(t.asignomt, t.asignomt.cod)),
-        grupost_(FirstByField(t.grupost, t.grupost.abrev)),
-        asignomt2_(FirstByFields(t.asignomt2, t.asignomt2.cod, t.asignomt2.clavecurso)),
-        diashorast_(FirstByFields(t.diashorast, t.diashorast.diho, t.diashorast.marco)),
-        aulat_(FirstByField(t.aulat, t.aulat.abrev)) {}
+        asigt_(t.asigt, {t.asigt.casig, t.asigt.cgrup}),
+        asignomt_(t.asignomt, {t.asignomt.cod}),
+        grupost_(t.grupost, {t.grupost.abrev}),
+        asignomt2_(t.asignomt2, {t.asignomt2.cod, t.asignomt2.clavecurso}),
+        diashorast_(t.diashorast, {t.diashorast.diho, t.diashorast.marco}),
+        aulat_(t.aulat, {t.aulat.abrev}) {}
 
   // The six values of the lesson in SOLUC record `s`, read from the tables.
   // The slot key and frame mark are built here and kept in members, so the
@@ -281,19 +317,19 @@ class Converter {
 
     // 1. Subject key from the assignment of this subject to this group.
     std::string_view subject;
-    if (size_t r = Find(asigt_, std::make_pair(asig, codgrupo)); r != kNone)
+    if (size_t r = asigt_.Find({asig, codgrupo}); r != kNone)
       subject = Value(t_.asigt, r, t_.asigt.clave);
 
     // 2. Activity: the task's Sauce key, or the task code itself.
     const std::string_view tarea = sol.Text(s, sol.tarea);
-    if (size_t r = Find(asignomt_, tarea); r != kNone)
+    if (size_t r = asignomt_.Find({tarea}); r != kNone)
       v.x_actividad = Value(t_.asignomt, r, t_.asignomt.codtarea);
     else
       v.x_actividad = Checked(sol.t(), s, sol.tarea, tarea);
 
     // 3. Group key and the key of its course.
     std::string_view course;
-    if (size_t r = Find(grupost_, codgrupo); r != kNone) {
+    if (size_t r = grupost_.Find({codgrupo}); r != kNone) {
       v.x_unidad = Value(t_.grupost, r, t_.grupost.clave);
       course = t_.grupost.Text(r, t_.grupost.clavecurso);
     }
@@ -301,7 +337,7 @@ class Converter {
     // 4. No subject key from the assignment: the subject of the group's
     // course decides, and only when it is an elective does it give a key.
     if (AllBlanks(subject)) {
-      if (size_t r = Find(asignomt2_, std::make_pair(asig, course)); r != kNone) {
+      if (size_t r = asignomt2_.Find({asig, course}); r != kNone) {
         const Asignomt2& n2 = t_.asignomt2;
         subject = AllBlanks(n2.Text(r, n2.alectiva)) ? std::string_view()
                                                       : Value(n2, r, n2.materia);
@@ -312,15 +348,13 @@ class Converter {
     // 5. Time slot: day text and hour number, within the lesson's frame.
     slot_key_ = FieldText(sol.t(), s, sol.dia) + std::to_string(sol.t().Integer(s, sol.hora));
     frame_mark_ = FieldText(sol.t(), s, sol.marco).substr(0, 1);
-    if (size_t r = Find(diashorast_, std::make_pair(std::string_view(slot_key_),
-                                                    std::string_view(frame_mark_)));
-        r != kNone) {
+    if (size_t r = diashorast_.Find({slot_key_, frame_mark_}); r != kNone) {
       v.n_diasemana = Value(t_.diashorast, r, t_.diashorast.dia);
       v.x_tramo = Value(t_.diashorast, r, t_.diashorast.coddiho);
     }
 
     // 6. Room.
-    if (size_t r = Find(aulat_, sol.Text(s, sol.aula)); r != kNone)
+    if (size_t r = aulat_.Find({sol.Text(s, sol.aula)}); r != kNone)
       v.x_depcentro = Value(t_.aulat, r, t_.aulat.depcentro);
     return v;
   }
@@ -331,12 +365,12 @@ class Converter {
   }
 
   const ImportTables& t_;
-  PairIndex asigt_;
-  Index asignomt_;
-  Index grupost_;
-  PairIndex asignomt2_;
-  PairIndex diashorast_;
-  Index aulat_;
+  FirstRecordIndex<2> asigt_;
+  FirstRecordIndex<1> asignomt_;
+  FirstRecordIndex<1> grupost_;
+  FirstRecordIndex<2> asignomt2_;
+  FirstRecordIndex<2> diashorast_;
+  FirstRecordIndex<1> aulat_;
   std::string slot_key_;
   std::string frame_mark_;
 };

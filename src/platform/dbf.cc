@@ -236,7 +236,10 @@ DbfField TableFieldFor(DbfField f, Conversion c) {
 
 class Parser {
  public:
-  Parser(std::string_view bytes, const std::string& name) : bytes_(bytes), name_(name) {}
+  // `owned`, when given, is the buffer `bytes` views, which the parse may
+  // take over as the table's records instead of copying them.
+  Parser(std::string_view bytes, const std::string& name, std::string* owned = nullptr)
+      : bytes_(bytes), name_(name), owned_(owned) {}
 
   DbfTable Parse(const Layout& layout) {
     if (bytes_.size() < dbf::kHeaderSize)
@@ -272,7 +275,8 @@ class Parser {
     table_fields.reserve(fields_.size());
     for (FileField& f : fields_) table_fields.push_back(TableFieldFor(f.field, f.conversion));
     DbfTable table(name_, std::move(table_fields));
-    CopyRecords(table, bytes_.data() + header_length, record_count, record_length);
+    if (!TakeRecords(table, header_length, record_count, record_length))
+      CopyRecords(table, bytes_.data() + header_length, record_count, record_length);
     return table;
   }
 
@@ -318,6 +322,26 @@ class Parser {
     }
   }
 
+  // When the file's records are the table's records as they stand (same
+  // layout, none deleted), the file's own buffer becomes the records: the
+  // header is shifted out in place rather than every record copied into new
+  // memory. False when that cannot be done; nothing is changed then.
+  bool TakeRecords(DbfTable& table, size_t header_length, size_t count, size_t file_length) {
+    if (owned_ == nullptr || table.RecordLength() != file_length) return false;
+    for (const FileField& f : fields_)
+      if (f.conversion != Conversion::kCopy) return false;
+    const char* src = bytes_.data() + header_length;
+    for (size_t i = 0; i < count; ++i)
+      if (src[i * file_length] == dbf::kDeletedRecord) return false;
+    std::string& buffer = *owned_;
+    buffer.resize(header_length + count * file_length);
+    buffer.erase(0, header_length);
+    table.MutableRecordBytes() = std::move(buffer);
+    for (size_t at = 0; at < table.MutableRecordBytes().size(); at += file_length)
+      table.MutableRecordBytes()[at] = dbf::kLiveRecord;
+    return true;
+  }
+
   void CopyRecords(DbfTable& table, const char* src, size_t count, size_t file_length) {
     const size_t length = table.RecordLength();
     bool plain = length == file_length;
@@ -355,6 +379,7 @@ class Parser {
 
   std::string_view bytes_;
   const std::string& name_;
+  std::string* owned_;
   std::vector<FileField> fields_;
 };
 
@@ -550,22 +575,30 @@ DbfFileParts EncodeDbfParts(const DbfTable& table) {
   return {std::move(out), table.RecordBytes(), std::string_view(kEnd, 1)};
 }
 
-DbfTable ParseDbf(std::string_view bytes, const std::string& name) {
+namespace {
+
+// ParseDbf; `owned`, when given, holds `bytes` and may be taken over.
+DbfTable ParseBytes(std::string_view bytes, const std::string& name, std::string* owned) {
   const bool dbase7 = bytes.size() > dbf::kVersionOffset &&
                       (static_cast<uint8_t>(bytes[dbf::kVersionOffset]) & dbf::kVersionLevelMask) == dbf::kLevelDbase7;
-  if (!dbase7) return Parser(bytes, name).Parse(kClassicLayout);
+  if (!dbase7) return Parser(bytes, name, owned).Parse(kClassicLayout);
   // Some writers mark level 4 but keep the classic 32-byte descriptors: when
-  // the dBase 7 layout does not fit, try that one before giving up.
+  // the dBase 7 layout does not fit, try that one before giving up. A failed
+  // parse leaves the buffer as it was.
   try {
-    return Parser(bytes, name).Parse(kDbase7Layout);
+    return Parser(bytes, name, owned).Parse(kDbase7Layout);
   } catch (const Error& first) {
     try {
-      return Parser(bytes, name).Parse(kClassicLayout);
+      return Parser(bytes, name, owned).Parse(kClassicLayout);
     } catch (const Error&) {
       throw first;
     }
   }
 }
+
+}  // namespace
+
+DbfTable ParseDbf(std::string_view bytes, const std::string& name) { return ParseBytes(bytes, name, nullptr); }
 
 // --- Open tables ---------------------------------------------------------------------
 
@@ -595,7 +628,7 @@ OpenDbf OpenDbf::Open(const std::string& path, OpenMode mode, const std::string&
   std::string bytes;
   if (!ReadToEnd(open_table.fd_, &bytes))
     throw Error("No se puede leer la tabla " + name + " (" + path + "): " + OsErrorText(errno));
-  open_table.table_ = ParseDbf(bytes, name);
+  open_table.table_ = ParseBytes(bytes, name, &bytes);
   return open_table;
 }
 

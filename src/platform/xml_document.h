@@ -184,8 +184,9 @@ class XmlDocument {
   // was. Throws Error as Save() does, and when `element` is not an element
   // of this document.
   // REQUIRES: the pieces together are a well-formed fragment in UTF-8 whose
-  // characters XML admits, and non-ASCII characters stand only in text and
-  // attribute values (not in names, comments or processing instructions).
+  // characters XML admits, each piece ends between two characters, and
+  // non-ASCII characters stand only in text and attribute values (not in
+  // names, comments or processing instructions).
   void SaveWithContent(const std::string& path, XmlNode element,
                        const std::vector<std::string_view>& markup) const;
   // The bytes SaveWithContent() would write.

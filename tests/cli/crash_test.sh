@@ -35,8 +35,8 @@ cli, source = sys.argv[1], sys.argv[2]
 TABLES = ["ASIGNOMT", "ASIGNOMT2", "PROFT", "AULAT", "CURSOST", "GRUPOST", "ASIGT", "DIASHORAST"]
 STAGING = ".tvs-staging"
 JOURNAL = ".transvelmar-commit"
-UNIFORM_KILLS = 32   # anywhere from the start to a little after the end
-COMMIT_KILLS = 64    # while the commit writes and renames
+UNIFORM_KILLS = 24   # anywhere from the start to a little after the end
+COMMIT_KILLS = 56    # while the commit writes and renames
 rng = random.Random(20261211)
 
 work = tempfile.mkdtemp(prefix="tvs-crash-")

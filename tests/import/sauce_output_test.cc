@@ -5,6 +5,7 @@
 #include <string>
 
 #include "import/import_test_helpers.h"
+#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/files.h"
 
@@ -258,6 +259,95 @@ TEST(SauceOutputTest, FailedSaveLeavesNoFileAndNamesThePath) {
   }
   SetWriteFaultForTesting(nullptr);
   EXPECT_FALSE(testing::Exists(folder.File("ResultadoVelmarH.XML")));
+}
+
+// The section built node by node through the document, as an output that
+// held its entries as nodes would build it: the reference for the markup.
+std::string BuiltNodeByNode(XmlDocument& doc, const std::vector<std::array<std::string, 2>>& teachers,
+                            const std::vector<std::array<std::string, 6>>& lessons) {
+  XmlNode root = doc.Root();
+  root.RemoveChild(root.ChildElements("SALIDAS").Item(0));
+  root.AppendChild(doc.CreateElement("SALIDAS"));
+  XmlNode section = root.ChildElements("SALIDAS").Item(0);
+  auto salida = [&](XmlNode parent, const std::string& dato, const std::string& value_1252) {
+    XmlNode e = doc.CreateElement("salida");
+    e.SetAttribute("dato", dato);
+    if (!value_1252.empty()) e.SetText(FromWindows1252(value_1252));
+    parent.AppendChild(e);
+  };
+  XmlNode error = doc.CreateElement("ERROR");
+  section.AppendChild(error);
+  salida(error, "CN_ERROR", "0");
+  salida(error, "TE_ERROR", "Servicio finalizado Correctamente");
+  salida(error, "REGISTROS RECUPERADOS", std::to_string(teachers.size()));
+  static const char* const kDatos[6] = {"X_ACTIVIDAD", "N_DIASEMANA", "X_TRAMO",
+                                        "X_DEPCENTRO", "X_MATERIAOMC", "X_UNIDAD"};
+  for (size_t t = 0; t < teachers.size(); ++t) {
+    XmlNode entry = doc.CreateElement("listasal");
+    entry.SetAttribute("seq", "EMP_" + std::to_string(t + 1));
+    section.AppendChild(entry);
+    salida(entry, "X_EMPLEADO", teachers[t][0]);
+    salida(entry, "F_TOMAPOS", teachers[t][1]);
+    for (size_t l = 0; l < lessons.size(); ++l) {
+      XmlNode lesson = doc.CreateElement("listasal");
+      lesson.SetAttribute("seq", "TRAMO_" + std::to_string(l + 1));
+      entry.AppendChild(lesson);
+      for (size_t k = 0; k < 6; ++k) salida(lesson, kDatos[k], lessons[l][k]);
+    }
+  }
+  return doc.SaveToString();
+}
+
+TEST(SauceOutputTest, SavesTheBytesOfTheSectionBuiltNodeByNode) {
+  const std::vector<std::array<std::string, 2>> teachers = {
+      {"E1", "01/09/2010"}, {"Pe\xF1" "a \x80", ""}, {"  X  ", "A&B<C>\"'"}};
+  const std::vector<std::array<std::string, 6>> lessons = {
+      {"", "2", "T25", "D&1", "M<100>", "G1"},
+      {"156", "1", "\x80 \x9C \xFF", "line\r\nnext", "tab\there", "&amp;"}};
+  const std::string xml_tail =
+      "<SERVICIO modulo=\"HORARIOS\">\n  <CABECERA>c</CABECERA>\n  <SALIDAS>\n"
+      "    <listasal seq=\"MATERIAS\"><listasal><salida>x</salida></listasal></listasal>\n"
+      "  </SALIDAS>\n  <ENTRADAS/>\n</SERVICIO>\n";
+  for (const std::string declaration :
+       {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"}) {
+    SCOPED_TRACE(declaration);
+    XmlDocument reference = Loaded(declaration + xml_tail);
+    const std::string want = BuiltNodeByNode(reference, teachers, lessons);
+
+    for (const bool left_out_at_load : {false, true}) {
+      XmlDocument doc;
+      doc.LoadFromMemory(declaration + xml_tail, "HORARIO.XML",
+                         left_out_at_load ? OutputLoadOptions() : XmlLoadOptions());
+      SauceOutput out = SauceOutput::Start(doc, teachers.size());
+      for (size_t t = 0; t < teachers.size(); ++t) {
+        const SauceOutput::Teacher teacher = out.AddTeacher(t + 1, teachers[t][0], teachers[t][1]);
+        for (size_t l = 0; l < lessons.size(); ++l) {
+          const auto& v = lessons[l];
+          out.AddLesson(teacher, l + 1, {v[0], v[1], v[2], v[3], v[4], v[5]});
+        }
+      }
+      EXPECT_EQ(out.SaveToString(), want) << (left_out_at_load ? "left out at load" : "full load");
+    }
+  }
+}
+
+TEST(SauceOutputTest, ALoadThatLeavesTheSectionOutStillNeedsOne) {
+  XmlDocument doc;
+  doc.LoadFromMemory("<SERVICIO><ENTRADAS/><X><SALIDAS/></X></SERVICIO>", "HORARIO.XML", OutputLoadOptions());
+  ASSERT_TRUE(doc.WellFormed());
+  const std::string before = doc.SaveToString();
+  EXPECT_THROW(SauceOutput::Start(doc, 1), Error);
+  EXPECT_EQ(doc.SaveToString(), before);
+
+  // With two, the second stays and receives the output, as with a full load.
+  doc.LoadFromMemory("<R><SALIDAS><a/></SALIDAS><B/><SALIDAS><c/></SALIDAS></R>", "HORARIO.XML",
+                     OutputLoadOptions());
+  SauceOutput out = SauceOutput::Start(doc, 1);
+  out.AddTeacher(1, "E", "F");
+  XmlDocument saved = RoundTrip(out);
+  EXPECT_EQ(RootChildNames(saved), (std::vector<std::string>{"B", "SALIDAS", "SALIDAS"}));
+  EXPECT_EQ(saved.Root().ChildElements("SALIDAS").Item(0).ChildElements("c").Count(), 1u);
+  EXPECT_EQ(saved.Select("//a").Count(), 0u);
 }
 
 }  // namespace
