@@ -119,6 +119,15 @@ void CrearAsignaciones(ExportContext& ctx) {
   const size_t a_clavecurso = asigt.FieldIndex("CLAVECURSO");
   const size_t a_ctarea = asigt.FieldIndex("CTAREA");
 
+  // A row per subject and group: counted first, so that the table is laid
+  // out once rather than moved as it grows.
+  size_t row_count = 0;
+  ForEachEntry(ctx.doc(), kMaterias, [&](size_t, const Entry& entry) {
+    if (const auto groups = groups_of_course.find(entry.Value(3)); groups != groups_of_course.end())
+      row_count += groups->second.size();
+  });
+  asigt.Reserve(row_count);
+
   ForEachEntry(ctx.doc(), kMaterias, [&](size_t position, const Entry& entry) {
     const std::string course_key = entry.Value(3);
     const auto groups = groups_of_course.find(course_key);

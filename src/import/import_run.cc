@@ -390,7 +390,10 @@ ImportSummary ImportRun(const std::string& xml_path, const std::string& working_
 
   const Proft& proft = tables.proft;
   const Soluc& soluc = tables.soluc;
-  SauceOutput output = SauceOutput::Start(doc, proft.Count());
+  // The output is written beside the chosen file as it grows, under a
+  // temporary name until the end.
+  const std::string output_path = SauceOutputPath(xml_path);
+  SauceOutput output = SauceOutput::StartWritingTo(doc, proft.Count(), output_path);
 
   // The records of every teacher code, in record order.
   std::unordered_map<std::string_view, std::vector<size_t>> records_of;
@@ -425,7 +428,8 @@ ImportSummary ImportRun(const std::string& xml_path, const std::string& working_
     if (!walked.contains(prof)) summary.unknown_teacher += records.size();
 
   tables.CloseAll();
-  summary.output_path = SaveBesideChosenFile(output, xml_path);
+  output.Finish();
+  summary.output_path = output_path;
   return summary;
 }
 

@@ -109,11 +109,46 @@ SauceOutput SauceOutput::Start(XmlDocument& doc, size_t teacher_count) {
   return output;
 }
 
+SauceOutput SauceOutput::StartWritingTo(XmlDocument& doc, size_t teacher_count, const std::string& path) {
+  SauceOutput output = Start(doc, teacher_count);
+  output.file_ = std::make_unique<AtomicFileWriter>(path);
+  AtomicFileWriter* file = output.file_.get();
+  output.content_ = std::make_unique<XmlContentWriter>(doc, output.section_,
+                                                       [file](std::string_view bytes) { file->Write(bytes); });
+  output.content_->Write(output.error_block_);
+  return output;
+}
+
+void SauceOutput::WriteOutEntries() {
+  for (; written_ < teachers_.size(); ++written_) {
+    content_->Write(teachers_[written_]);
+    content_->Write(kEntryEnd);
+    std::string().swap(teachers_[written_]);
+  }
+}
+
+void SauceOutput::Finish() {
+  if (!content_) throw Error("La salida no se está escribiendo en un archivo");
+  WriteOutEntries();
+  content_->Finish();
+  file_->Commit();
+  content_.reset();
+  file_.reset();
+}
+
+void SauceOutput::CheckInMemory() const {
+  if (file_) throw Error("La salida se escribe en un archivo a medida que crece y no se puede guardar aparte");
+}
+
 SauceOutput::Teacher SauceOutput::AddTeacher(size_t number, std::string_view x_empleado,
                                              std::string_view f_tomapos) {
   CheckValue("X_EMPLEADO", x_empleado);
   CheckValue("F_TOMAPOS", f_tomapos);
-  std::string entry = "<listasal seq=\"EMP_" + std::to_string(number) + "\">";
+  if (content_) WriteOutEntries();
+  std::string entry;
+  entry += "<listasal seq=\"EMP_";
+  entry += std::to_string(number);
+  entry += "\">";
   AppendSalida(entry, "X_EMPLEADO", x_empleado);
   AppendSalida(entry, "F_TOMAPOS", f_tomapos);
   teachers_.push_back(std::move(entry));
@@ -130,6 +165,9 @@ void SauceOutput::AddLesson(Teacher teacher, size_t number, const LessonValues& 
   if (teacher.index_ >= teachers_.size())
     throw Error("La entrada de profesor a la que se quiere añadir la sesión " + std::to_string(number) +
                 " no es de esta salida");
+  if (teacher.index_ < written_)
+    throw Error("La entrada de profesor a la que se quiere añadir la sesión " + std::to_string(number) +
+                " ya está escrita en el archivo");
   std::string& entry = teachers_[teacher.index_];
   entry += "<listasal seq=\"TRAMO_";
   entry += std::to_string(number);
@@ -139,6 +177,7 @@ void SauceOutput::AddLesson(Teacher teacher, size_t number, const LessonValues& 
 }
 
 std::vector<std::string_view> SauceOutput::Markup() const {
+  CheckInMemory();
   std::vector<std::string_view> pieces;
   pieces.reserve(1 + 2 * teachers_.size());
   pieces.emplace_back(error_block_);

@@ -24,7 +24,9 @@
 // timetable would take hundreds of megabytes as a tree. The output writes it
 // as markup text, one piece per teacher entry, and the save splices that text
 // into the written document (XmlDocument::SaveWithContent), so the saved file
-// holds the tree shown above.
+// holds the tree shown above. The import run goes further: its output writes
+// each teacher entry to the file as soon as the next one starts
+// (StartWritingTo), so not even the text of a district is held whole.
 //
 // Values are handed in as the tables hold them, Windows-1252 bytes, and go
 // into the document converted to Unicode and otherwise unchanged: no
@@ -38,10 +40,12 @@
 // which must outlive it.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/xml_document.h"
 
 namespace tvs {
@@ -82,22 +86,36 @@ class SauceOutput {
   // has no SALIDAS child; the document is then unchanged.
   static SauceOutput Start(XmlDocument& doc, size_t teacher_count);
 
+  // Start(), with the document written to `path` as the output grows: the
+  // document up to the section's content and the ERROR block at once, then
+  // each teacher entry, with its memory released, when the next teacher
+  // entry is added (it then takes no more lessons), and the rest at Finish().
+  // The bytes go to a temporary file that Finish() renames to `path`, so an
+  // output that fails or is dropped before Finish() leaves no file there.
+  // Throws Error as Start() does, and naming `path` when it cannot be
+  // written; nothing is written then.
+  static SauceOutput StartWritingTo(XmlDocument& doc, size_t teacher_count, const std::string& path);
+  // For an output started with StartWritingTo: writes what is left and puts
+  // the file in place (atomically, as XmlDocument::Save does).
+  void Finish();
+
   // Adds the entry "EMP_<number>" with X_EMPLEADO and F_TOMAPOS after what
   // the section holds and returns it, to receive the teacher's lessons.
   Teacher AddTeacher(size_t number, std::string_view x_empleado, std::string_view f_tomapos);
 
   // Adds the entry "TRAMO_<number>" with its six values after what `teacher`
-  // holds. REQUIRES: `teacher` was returned by this output's AddTeacher.
+  // holds. REQUIRES: `teacher` was returned by this output's AddTeacher (for
+  // an output writing to a file: the last one). Throws Error when it was not.
   void AddLesson(Teacher teacher, size_t number, const LessonValues& values);
 
   // The element whose content the output writes (after what it held).
   XmlNode section() const { return section_; }
 
+  // For an output kept in memory (started with Start()):
   // The content written so far, as UTF-8 markup in pieces whose
   // concatenation is a well-formed fragment: the ERROR block, then each
   // teacher entry. The views stay valid until the output changes.
   std::vector<std::string_view> Markup() const;
-
   // The document with the section's content, as Save() writes it.
   std::string SaveToString() const;
   // Saves the document with the section's content to `path` (atomically, as
@@ -106,11 +124,20 @@ class SauceOutput {
 
  private:
   SauceOutput(XmlDocument& doc, XmlNode section) : doc_(&doc), section_(section) {}
+  // Writes the teacher entries not yet written, for an output writing to a
+  // file, and releases their text.
+  void WriteOutEntries();
+  void CheckInMemory() const;
 
   XmlDocument* doc_;
   XmlNode section_;
   std::string error_block_;
   std::vector<std::string> teachers_;  // each entry without its end tag
+  // An output writing to a file: the file (declared first, so that it goes
+  // last), the document's writer, and the number of entries written out.
+  std::unique_ptr<AtomicFileWriter> file_;
+  std::unique_ptr<XmlContentWriter> content_;
+  size_t written_ = 0;
 };
 
 // Position of the first byte of a Windows-1252 text that XML 1.0 cannot

@@ -427,6 +427,8 @@ size_t DbfTable::RecordCount() const { return records_.size() / record_length_; 
 
 void DbfTable::Append() { records_.append(record_length_, ' '); }
 
+void DbfTable::Reserve(size_t records) { records_.reserve(records * record_length_); }
+
 char* DbfTable::FieldBytes(size_t record, size_t field) {
   return records_.data() + record * record_length_ + offsets_[field];
 }

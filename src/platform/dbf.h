@@ -67,6 +67,9 @@ class DbfTable {
   // Appends a blank record; the setters without a record number then write
   // into it (append, set fields, post: there is no separate post).
   void Append();
+  // Makes room for `records` records in all, so that appending up to that
+  // many moves no record: for a builder that knows its row count.
+  void Reserve(size_t records);
   // Field-width rule: a text longer than the field keeps its first bytes.
   // For a numeric field the text is stored right-aligned as it stands.
   // REQUIRES: a record was appended. Throws Error for an unknown field.

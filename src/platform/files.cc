@@ -93,8 +93,13 @@ bool WriteAllAndClose(int fd, std::string_view bytes) {
 
 std::string TemporaryBeside(const std::string& path) {
   static std::atomic<unsigned> counter{0};
-  return JoinPath(FolderOf(path), "." + BaseNameOf(path) + ".tmp-" + std::to_string(getpid()) + "-" +
-                                      std::to_string(counter++));
+  std::string name = ".";
+  name += BaseNameOf(path);
+  name += ".tmp-";
+  name += std::to_string(getpid());
+  name += '-';
+  name += std::to_string(counter++);
+  return JoinPath(FolderOf(path), name);
 }
 
 // Pieces at least this long go to the system as they come; shorter ones are
@@ -246,9 +251,23 @@ void AtomicFileWriter::Fail(int err) {
   ThrowWriteError(path_, err);
 }
 
-void AtomicFileWriter::Drain() {
+// Hands bytes to the system. Every few megabytes the writing of what came
+// so far to the disk is started, without waiting for it, so that the flush
+// at Commit() does not have to write a large file all at once.
+void AtomicFileWriter::Put(std::string_view bytes) {
   if (fd_ < 0) Fail(EBADF);  // an earlier step failed
-  if (!WriteAll(fd_, pending_)) Fail(errno);
+  if (!WriteAll(fd_, bytes)) Fail(errno);
+  written_ += bytes.size();
+  constexpr uint64_t kStartEvery = 8 << 20;
+  if (written_ - started_ >= kStartEvery) {
+    sync_file_range(fd_, static_cast<off_t>(started_), static_cast<off_t>(written_ - started_),
+                    SYNC_FILE_RANGE_WRITE);  // advice only: a failure shows at the flush
+    started_ = written_;
+  }
+}
+
+void AtomicFileWriter::Drain() {
+  Put(pending_);
   pending_.clear();
 }
 
@@ -258,11 +277,8 @@ void AtomicFileWriter::Write(std::string_view bytes) {
     return;
   }
   Drain();
-  if (bytes.size() < kWriteChunk) {
-    pending_.append(bytes);
-  } else if (!WriteAll(fd_, bytes)) {
-    Fail(errno);
-  }
+  if (bytes.size() < kWriteChunk) pending_.append(bytes);
+  else Put(bytes);
 }
 
 void AtomicFileWriter::Commit() {

@@ -4,6 +4,7 @@
 // locks.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,7 @@ class AtomicFileWriter {
 
  private:
   void Drain();
+  void Put(std::string_view bytes);
   [[noreturn]] void Fail(int err);
 
   std::string path_;
@@ -66,6 +68,8 @@ class AtomicFileWriter {
   std::string temp_;
   int fd_ = -1;
   std::string pending_;  // bytes not yet handed to the system
+  uint64_t written_ = 0;  // bytes handed to the system
+  uint64_t started_ = 0;  // of those, the bytes whose writing to disk was started
   bool committed_ = false;
 };
 

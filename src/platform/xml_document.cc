@@ -585,93 +585,31 @@ int WriteToSink(void* context, const char* buffer, int length) {
   }
 }
 
-// Writes valid UTF-8 as ISO-8859-1 (`limit` 0xFF) or ASCII (`limit` 0x7F),
-// a character above `limit` as a decimal character reference: the bytes
-// libxml2's own encoder gives, without its cost per byte (an import document
-// is mostly ASCII markup).
-void WriteSingleByte(const std::vector<std::string_view>& pieces, unsigned limit, const Sink& sink,
-                     const std::string& failed) {
-  constexpr size_t kFlushAt = 1 << 16;
-  std::string out;
-  out.reserve(kFlushAt + 16);
-  for (std::string_view piece : pieces) {
-    size_t i = 0;
-    while (i < piece.size()) {
-      size_t ascii_end = i;
-      while (ascii_end < piece.size() && static_cast<unsigned char>(piece[ascii_end]) < 0x80) ++ascii_end;
-      out.append(piece.data() + i, ascii_end - i);
-      i = ascii_end;
-      if (i < piece.size()) {
-        const auto b = static_cast<unsigned char>(piece[i]);
-        const int length = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
-        if (length == 0 || i + length > piece.size()) throw Error(failed + ": el texto no es UTF-8 válido");
-        unsigned cp = b & (0x7F >> length);
-        for (int k = 1; k < length; ++k) {
-          const auto c = static_cast<unsigned char>(piece[i + k]);
-          if ((c & 0xC0) != 0x80) throw Error(failed + ": el texto no es UTF-8 válido");
-          cp = (cp << 6) | (c & 0x3F);
-        }
-        if (cp <= limit) out += static_cast<char>(cp);
-        else out += "&#" + std::to_string(cp) + ";";
-        i += length;
-      }
-      if (out.size() >= kFlushAt) {
-        sink(out);
-        out.clear();
-      }
+// Appends valid UTF-8 to `out` as ISO-8859-1 (`limit` 0xFF) or ASCII
+// (`limit` 0x7F), a character above `limit` as a decimal character
+// reference: the bytes libxml2's own encoder gives, without its cost per
+// byte (an import document is mostly ASCII markup).
+void AppendSingleByte(std::string& out, std::string_view piece, unsigned limit, const std::string& failed) {
+  size_t i = 0;
+  while (i < piece.size()) {
+    size_t ascii_end = i;
+    while (ascii_end < piece.size() && static_cast<unsigned char>(piece[ascii_end]) < 0x80) ++ascii_end;
+    out.append(piece.data() + i, ascii_end - i);
+    i = ascii_end;
+    if (i == piece.size()) break;
+    const auto b = static_cast<unsigned char>(piece[i]);
+    const int length = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || i + length > piece.size()) throw Error(failed + ": el texto no es UTF-8 válido");
+    unsigned cp = b & (0x7F >> length);
+    for (int k = 1; k < length; ++k) {
+      const auto c = static_cast<unsigned char>(piece[i + k]);
+      if ((c & 0xC0) != 0x80) throw Error(failed + ": el texto no es UTF-8 válido");
+      cp = (cp << 6) | (c & 0x3F);
     }
+    if (cp <= limit) out += static_cast<char>(cp);
+    else out += "&#" + std::to_string(cp) + ";";
+    i += length;
   }
-  if (!out.empty()) sink(out);
-}
-
-// Writes the UTF-8 pieces to `sink` in `encoding`; characters the encoding
-// cannot hold become character references.
-void WriteEncoded(const char* encoding, const std::vector<std::string_view>& pieces, const Sink& sink,
-                  const std::string& source_name) {
-  const std::string failed =
-      "No se pudo escribir el documento «" + source_name + "» en la codificación «" + encoding + "»";
-  switch (xmlParseCharEncoding(encoding)) {
-    case XML_CHAR_ENCODING_UTF8:
-      for (std::string_view piece : pieces)
-        if (!piece.empty()) sink(piece);
-      return;
-    case XML_CHAR_ENCODING_8859_1:  // what Sauce writes
-      WriteSingleByte(pieces, 0xFF, sink, failed);
-      return;
-    case XML_CHAR_ENCODING_ASCII:
-      WriteSingleByte(pieces, 0x7F, sink, failed);
-      return;
-    default:
-      break;
-  }
-  CapturedErrors errors;
-  LibxmlScope scope(&errors);
-  xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding);
-  if (handler == nullptr) {
-    throw Error("No se puede guardar el documento «" + source_name + "» en la codificación «" + encoding +
-                "», que no se conoce");
-  }
-  SinkTarget target{&sink, nullptr};
-  xmlOutputBufferPtr out = xmlOutputBufferCreateIO(&WriteToSink, &CloseNothing, &target, handler);
-  if (out == nullptr) {
-    xmlCharEncCloseFunc(handler);
-    throw Error(failed + ": no queda memoria");
-  }
-  // Handed over in chunks that end between characters.
-  constexpr size_t kChunk = 1 << 20;
-  bool written = true;
-  for (std::string_view piece : pieces) {
-    while (written && !piece.empty()) {
-      size_t n = std::min(piece.size(), kChunk);
-      while (n < piece.size() && n > 0 && (static_cast<unsigned char>(piece[n]) & 0xC0) == 0x80) --n;
-      written = xmlOutputBufferWrite(out, static_cast<int>(n), piece.data()) >= 0;
-      piece.remove_prefix(n);
-    }
-  }
-  const int closed = xmlOutputBufferClose(out);  // flushes; frees the handler
-  if (target.failure) std::rethrow_exception(target.failure);
-  if (!written || closed < 0 || errors.Any())
-    throw Error(failed + (errors.Any() ? ": " + errors.Message() : std::string()));
 }
 
 }  // namespace
@@ -1096,35 +1034,113 @@ std::string XmlDocument::Serialized() const {
 
 void XmlDocument::Save(const std::string& path) const { WriteFileAtomically(path, SaveToString()); }
 
-void XmlDocument::WriteWithContent(XmlNode element, const std::vector<std::string_view>& markup,
-                                   const std::function<void(std::string_view)>& sink) const {
-  CheckSavable();
+void XmlDocument::SaveWithContent(const std::string& path, XmlNode element,
+                                  const std::vector<std::string_view>& markup) const {
+  AtomicFileWriter file(path);
+  XmlContentWriter writer(*this, element, [&file](std::string_view bytes) { file.Write(bytes); });
+  for (std::string_view piece : markup) writer.Write(piece);
+  writer.Finish();
+  file.Commit();
+}
+
+std::string XmlDocument::SaveToStringWithContent(XmlNode element,
+                                                 const std::vector<std::string_view>& markup) const {
+  std::string out;
+  XmlContentWriter writer(*this, element, [&out](std::string_view bytes) { out.append(bytes); });
+  for (std::string_view piece : markup) writer.Write(piece);
+  writer.Finish();
+  return out;
+}
+
+// --- XmlContentWriter ------------------------------------------------------
+
+struct XmlContentWriter::State {
+  enum class Way {
+    kUtf8,        // the pieces as they are
+    kSingleByte,  // ISO-8859-1 or ASCII, converted here
+    kLibxml,      // through libxml2's encoder for the encoding
+    kTree,        // gathered, parsed into the tree at Finish()
+  };
+
+  const XmlDocument* doc = nullptr;
+  xmlNodePtr parent = nullptr;
+  Sink sink;
+  Way way = Way::kUtf8;
+  unsigned limit = 0x7F;        // kSingleByte
+  std::string failed;           // the start of an encoding error's message
+  std::string converted;        // kSingleByte: bytes not yet handed on
+  xmlOutputBufferPtr out = nullptr;  // kLibxml
+  SinkTarget target{nullptr, nullptr};
+  std::string gathered;         // kTree
+  std::string rest;             // what follows the content
+  bool finished = false;
+
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    if (out == nullptr) return;
+    // Unfinished (or failed while starting): nothing more reaches the sink,
+    // whose owner may be going too.
+    static const Sink kNowhere = [](std::string_view) {};
+    target.sink = &kNowhere;
+    CapturedErrors errors;
+    LibxmlScope scope(&errors);
+    xmlOutputBufferClose(out);
+  }
+
+  void HandOnConverted() {
+    if (!converted.empty()) sink(converted);
+    converted.clear();
+  }
+};
+
+XmlContentWriter::XmlContentWriter(const XmlDocument& doc, XmlNode element,
+                                   std::function<void(std::string_view)> sink)
+    : state_(std::make_unique<State>()) {
+  State& st = *state_;
+  doc.CheckSavable();
+  xmlDocPtr xdoc = doc.doc_;
   xmlNodePtr parent = element.raw();
-  if (parent == nullptr || parent->type != XML_ELEMENT_NODE || parent->doc != doc_) {
-    throw Error("El documento «" + source_name_ +
+  if (parent == nullptr || parent->type != XML_ELEMENT_NODE || parent->doc != xdoc) {
+    throw Error("El documento «" + doc.source_name_ +
                 "» no se puede guardar con contenido para un elemento que no es suyo");
   }
-  const char* encoding = doc_->encoding != nullptr ? reinterpret_cast<const char*>(doc_->encoding) : "UTF-8";
-
+  st.doc = &doc;
+  st.parent = parent;
+  st.sink = std::move(sink);
+  const char* encoding = xdoc->encoding != nullptr ? reinterpret_cast<const char*>(xdoc->encoding) : "UTF-8";
+  st.failed = "No se pudo escribir el documento «" + doc.source_name_ + "» en la codificación «" + encoding + "»";
   if (!AsciiCompatible(encoding)) {
-    // No marker can be found in the written bytes: the fragment becomes
-    // nodes for the time of the save.
-    std::string fragment;
-    size_t size = 0;
-    for (std::string_view piece : markup) size += piece.size();
-    fragment.reserve(size);
-    for (std::string_view piece : markup) fragment += piece;
-    std::string text;
-    {
-      LinkedChildren content(parent, ParseFragment(doc_, fragment));
-      text = Serialized();
-    }
-    sink(text);
+    // No marker can be found in the written bytes: the content becomes
+    // nodes for the time of the save, at Finish().
+    st.way = State::Way::kTree;
     return;
+  }
+  switch (xmlParseCharEncoding(encoding)) {
+    case XML_CHAR_ENCODING_UTF8: st.way = State::Way::kUtf8; break;
+    case XML_CHAR_ENCODING_8859_1: st.way = State::Way::kSingleByte, st.limit = 0xFF; break;  // what Sauce writes
+    case XML_CHAR_ENCODING_ASCII: st.way = State::Way::kSingleByte, st.limit = 0x7F; break;
+    default: {
+      st.way = State::Way::kLibxml;
+      CapturedErrors errors;
+      LibxmlScope scope(&errors);
+      xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding);
+      if (handler == nullptr) {
+        throw Error("No se puede guardar el documento «" + doc.source_name_ + "» en la codificación «" +
+                    encoding + "», que no se conoce");
+      }
+      st.target.sink = &st.sink;
+      st.out = xmlOutputBufferCreateIO(&WriteToSink, &CloseNothing, &st.target, handler);
+      if (st.out == nullptr) {
+        xmlCharEncCloseFunc(handler);
+        throw Error(st.failed + ": no queda memoria");
+      }
+    }
   }
 
   // The document is written with a processing instruction standing where
-  // the fragment goes; its name is made unique in the written bytes (a
+  // the content goes; its name is made unique in the written bytes (a
   // comment of the document could hold the same text).
   std::string text;
   std::string marker;
@@ -1132,33 +1148,87 @@ void XmlDocument::WriteWithContent(XmlNode element, const std::vector<std::strin
   for (unsigned n = 0; at == std::string::npos; ++n) {
     const std::string target = "tvs-content-" + std::to_string(n);
     marker = "<?" + target + "?>";
-    xmlNodePtr pi = xmlNewDocPI(doc_, Chars(target), nullptr);
-    if (pi == nullptr) throw Error("No queda memoria para guardar el documento «" + source_name_ + "»");
+    xmlNodePtr pi = xmlNewDocPI(xdoc, Chars(target), nullptr);
+    if (pi == nullptr) throw Error("No queda memoria para guardar el documento «" + doc.source_name_ + "»");
     {
       LinkedChildren placed(parent, pi);
-      text = Serialized();
+      text = doc.Serialized();
     }
     const size_t found = text.find(marker);
     if (found != std::string::npos && text.find(marker, found + marker.size()) == std::string::npos) at = found;
   }
-  const std::string_view written(text);
-  sink(written.substr(0, at));
-  WriteEncoded(encoding, markup, sink, source_name_);
-  sink(written.substr(at + marker.size()));
+  st.rest = text.substr(at + marker.size());
+  text.resize(at);
+  st.sink(text);
 }
 
-void XmlDocument::SaveWithContent(const std::string& path, XmlNode element,
-                                  const std::vector<std::string_view>& markup) const {
-  AtomicFileWriter writer(path);
-  WriteWithContent(element, markup, [&writer](std::string_view bytes) { writer.Write(bytes); });
-  writer.Commit();
+XmlContentWriter::~XmlContentWriter() = default;
+
+void XmlContentWriter::Write(std::string_view utf8_markup) {
+  State& st = *state_;
+  if (st.finished) throw Error(st.failed + ": el contenido ya se había terminado");
+  switch (st.way) {
+    case State::Way::kUtf8:
+      if (!utf8_markup.empty()) st.sink(utf8_markup);
+      return;
+    case State::Way::kSingleByte:
+      AppendSingleByte(st.converted, utf8_markup, st.limit, st.failed);
+      if (st.converted.size() >= (1 << 16)) st.HandOnConverted();
+      return;
+    case State::Way::kTree:
+      st.gathered += utf8_markup;
+      return;
+    case State::Way::kLibxml: {
+      CapturedErrors errors;
+      LibxmlScope scope(&errors);
+      // Handed over in chunks that end between characters.
+      constexpr size_t kChunk = 1 << 20;
+      bool written = true;
+      while (written && !utf8_markup.empty()) {
+        size_t n = std::min(utf8_markup.size(), kChunk);
+        while (n < utf8_markup.size() && n > 0 && (static_cast<unsigned char>(utf8_markup[n]) & 0xC0) == 0x80) --n;
+        written = xmlOutputBufferWrite(st.out, static_cast<int>(n), utf8_markup.data()) >= 0;
+        utf8_markup.remove_prefix(n);
+      }
+      if (st.target.failure) std::rethrow_exception(st.target.failure);
+      if (!written || errors.Any())
+        throw Error(st.failed + (errors.Any() ? ": " + errors.Message() : std::string()));
+      return;
+    }
+  }
 }
 
-std::string XmlDocument::SaveToStringWithContent(XmlNode element,
-                                                 const std::vector<std::string_view>& markup) const {
-  std::string out;
-  WriteWithContent(element, markup, [&out](std::string_view bytes) { out.append(bytes); });
-  return out;
+void XmlContentWriter::Finish() {
+  State& st = *state_;
+  if (st.finished) throw Error(st.failed + ": el contenido ya se había terminado");
+  st.finished = true;
+  switch (st.way) {
+    case State::Way::kUtf8:
+      break;
+    case State::Way::kSingleByte:
+      st.HandOnConverted();
+      break;
+    case State::Way::kTree: {
+      std::string text;
+      {
+        LinkedChildren content(st.parent, ParseFragment(st.parent->doc, st.gathered));
+        text = st.doc->Serialized();
+      }
+      st.sink(text);
+      return;
+    }
+    case State::Way::kLibxml: {
+      CapturedErrors errors;
+      LibxmlScope scope(&errors);
+      const int closed = xmlOutputBufferClose(st.out);  // flushes; frees the handler
+      st.out = nullptr;
+      if (st.target.failure) std::rethrow_exception(st.target.failure);
+      if (closed < 0 || errors.Any())
+        throw Error(st.failed + (errors.Any() ? ": " + errors.Message() : std::string()));
+      break;
+    }
+  }
+  st.sink(st.rest);
 }
 
 }  // namespace tvs

@@ -196,14 +196,11 @@ class XmlDocument {
  private:
   void Reset();
   void Parse(XmlInput& input, const std::string& name, const XmlLoadOptions& options);
+  friend class XmlContentWriter;
   // Throws Error when the document holds no tree or was loaded read only.
   void CheckSavable() const;
   // The document as Save() writes it.
   std::string Serialized() const;
-  // Hands the bytes SaveWithContent() writes to `sink`, in order; every
-  // check that can fail before the first byte is made before it.
-  void WriteWithContent(XmlNode element, const std::vector<std::string_view>& markup,
-                        const std::function<void(std::string_view)>& sink) const;
 
   _xmlDoc* doc_ = nullptr;
   bool well_formed_ = false;
@@ -215,6 +212,29 @@ class XmlDocument {
   std::string declaration_;
   bool read_only_ = false;
   std::string skipped_root_child_;
+};
+
+// SaveWithContent for content that comes a piece at a time, so that a large
+// content need never be held whole: the constructor writes the document up
+// to where the content goes, Write() encodes and writes each piece, Finish()
+// writes the rest. The bytes go to `sink` in order. A document in an
+// encoding that does not write ASCII as single bytes has the pieces gathered
+// and written at Finish(). The document must not change while the writer
+// lives; a writer destroyed without Finish() writes nothing more.
+// REQUIRES: as for SaveWithContent. Throws Error as SaveWithContent does.
+class XmlContentWriter {
+ public:
+  XmlContentWriter(const XmlDocument& doc, XmlNode element, std::function<void(std::string_view)> sink);
+  ~XmlContentWriter();
+  XmlContentWriter(const XmlContentWriter&) = delete;
+  XmlContentWriter& operator=(const XmlContentWriter&) = delete;
+
+  void Write(std::string_view utf8_markup);
+  void Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace tvs

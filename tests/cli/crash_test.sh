@@ -9,8 +9,9 @@
 # new one; a journal left behind is allowed, and must turn into the new set
 # once the next run (an import, which recovers first) has run. Staging files
 # and the journal must be gone after that next run. Most kills are aimed at
-# the commit (staging files, journal, renames), found by watching the folder
-# in a first calibration run; the rest fall anywhere in the run.
+# the commit: timed from the first staging file (the writes) or from the
+# journal (the renames), as the folder shows them; the rest fall anywhere in
+# the run. A first, whole run measures the times.
 set -euo pipefail
 
 build_dir=$1
@@ -36,7 +37,8 @@ TABLES = ["ASIGNOMT", "ASIGNOMT2", "PROFT", "AULAT", "CURSOST", "GRUPOST", "ASIG
 STAGING = ".tvs-staging"
 JOURNAL = ".transvelmar-commit"
 UNIFORM_KILLS = 24   # anywhere from the start to a little after the end
-COMMIT_KILLS = 56    # while the commit writes and renames
+COMMIT_KILLS = 40    # while the commit writes its staging files and renames
+RENAME_KILLS = 16    # once the journal is there, while the tables are renamed
 rng = random.Random(20261211)
 
 work = tempfile.mkdtemp(prefix="tvs-crash-")
@@ -101,42 +103,52 @@ try:
     reset(vtemp, old_files)
     start = time.monotonic()
     p = subprocess.Popen(export_cmd(vtemp), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    commit_start = None
+    commit_start = commit_end = None
     while p.poll() is None:
-        if commit_start is None and any(n.endswith(STAGING) for n in os.listdir(vtemp)):
+        names = os.listdir(vtemp)
+        busy = any(n.endswith(STAGING) or n == JOURNAL for n in names)
+        if commit_start is None and busy:
             commit_start = time.monotonic() - start
-        time.sleep(0.0005)
+        elif commit_start is not None and commit_end is None and not busy:
+            commit_end = time.monotonic() - start
+        time.sleep(0.0002)
     total = time.monotonic() - start
     if p.returncode != 0:
         sys.exit("FAIL: the medium document does not export: " + p.stderr.read().decode())
     new_set = table_set(vtemp)
     if commit_start is None:
         commit_start = total * 0.8
+    if commit_end is None:
+        commit_end = total
     same = [t for t in TABLES if new_set[t] == old_set[t]]
     if same:
         sys.exit("FAIL: the two sets share tables, the test could not tell them apart: %s" % same)
-    print("export: %.3f s, commit from %.3f s" % (total, commit_start))
+    print("export: %.3f s, commit from %.3f s to %.3f s" % (total, commit_start, commit_end))
 
-    # A kill is (wait for a staging file first?, delay after the start or after
-    # the first staging file). The commit's own length varies little, its
-    # start a lot (process start, load), so commit kills are timed from it.
-    commit_length = max(total - commit_start, 0.002)
-    kills = [(False, rng.uniform(0, total * 1.1)) for _ in range(UNIFORM_KILLS)]
-    kills += [(True, rng.uniform(0, commit_length * 1.1)) for _ in range(COMMIT_KILLS)]
+    # A kill is (what to wait for first, delay after it): nothing (the
+    # start), the first staging file, or the journal. The commit's own length
+    # varies little, its start a lot (process start, load), so commit kills
+    # are timed from what the folder shows. The renames after the journal
+    # take a millisecond or two.
+    commit_length = max(commit_end - commit_start, 0.002)
+    kills = [(None, rng.uniform(0, total * 1.1)) for _ in range(UNIFORM_KILLS)]
+    kills += [(STAGING, rng.uniform(0, commit_length * 1.1)) for _ in range(COMMIT_KILLS)]
+    kills += [(JOURNAL, rng.uniform(0, 0.002)) for _ in range(RENAME_KILLS)]
     outcomes = {"old": 0, "old, staging left": 0, "journal left, recovered to new": 0, "new": 0,
                 "finished before the kill": 0}
-    for i, (after_staging, delay) in enumerate(kills):
+    for i, (mark, delay) in enumerate(kills):
         reset(vtemp, old_files)
         p = subprocess.Popen(export_cmd(vtemp), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if after_staging:
-            while p.poll() is None and not any(n.endswith(STAGING) for n in os.listdir(vtemp)):
-                time.sleep(0.0002)
+        if mark is not None:
+            while p.poll() is None and not any(n.endswith(mark) for n in os.listdir(vtemp)):
+                time.sleep(0.0001)
         time.sleep(delay)
         finished = p.poll() is not None
         if not finished:
             p.send_signal(signal.SIGKILL)
         p.wait()
-        where = "kill %d, %.4f s after the %s" % (i + 1, delay, "first staging file" if after_staging else "start")
+        where = "kill %d, %.4f s after %s" % (i + 1, delay, {None: "the start", STAGING: "the first staging file",
+                                                             JOURNAL: "the journal"}[mark])
         left = leftovers(vtemp)
         state = table_set(vtemp)
         journal = JOURNAL in left

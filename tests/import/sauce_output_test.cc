@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "import/import_test_helpers.h"
@@ -348,6 +349,62 @@ TEST(SauceOutputTest, ALoadThatLeavesTheSectionOutStillNeedsOne) {
   EXPECT_EQ(RootChildNames(saved), (std::vector<std::string>{"B", "SALIDAS", "SALIDAS"}));
   EXPECT_EQ(saved.Root().ChildElements("SALIDAS").Item(0).ChildElements("c").Count(), 1u);
   EXPECT_EQ(saved.Select("//a").Count(), 0u);
+}
+
+TEST(SauceOutputTest, WritingToAFileGivesTheBytesOfTheOutputKeptInMemory) {
+  for (const std::string declaration : {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n",
+                                        "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n"}) {
+    SCOPED_TRACE(declaration);
+    testing::TempFolder folder;
+    const std::string standard = testing::SauceDocument();  // declares UTF-8
+    const std::string xml = declaration + standard.substr(standard.find("?>\n") + 3);
+    auto fill = [](SauceOutput& out) {
+      for (size_t t = 1; t <= 3; ++t) {
+        const SauceOutput::Teacher teacher = out.AddTeacher(t, "E" + std::to_string(t), "Pe\xF1" "a \x80");
+        for (size_t l = 1; l <= t; ++l) out.AddLesson(teacher, l, {"a", "1", "t&<>", "\x9C", "", "u"});
+      }
+    };
+    XmlDocument kept = Loaded(xml);
+    SauceOutput in_memory = SauceOutput::Start(kept, 3);
+    fill(in_memory);
+
+    XmlDocument doc = Loaded(xml);
+    const std::string path = folder.File("ResultadoVelmarHORARIO.XML");
+    SauceOutput out = SauceOutput::StartWritingTo(doc, 3, path);
+    fill(out);
+    EXPECT_FALSE(testing::Exists(path)) << "nothing in place before Finish";
+    out.Finish();
+    EXPECT_EQ(testing::ReadBytes(path), in_memory.SaveToString());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "no temporary left";
+  }
+}
+
+TEST(SauceOutputTest, AFileOutputTakesLessonsForItsLastTeacherOnlyAndLeavesNoFileUnfinished) {
+  testing::TempFolder folder;
+  const std::string path = folder.File("R.XML");
+  {
+    XmlDocument doc = Loaded(testing::SauceDocument());
+    SauceOutput out = SauceOutput::StartWritingTo(doc, 2, path);
+    const SauceOutput::Teacher first = out.AddTeacher(1, "E1", "F1");
+    out.AddLesson(first, 1, {"a", "1", "t", "d", "m", "u"});
+    const SauceOutput::Teacher second = out.AddTeacher(2, "E2", "F2");
+    EXPECT_THROW(out.AddLesson(first, 2, {"a", "1", "t", "d", "m", "u"}), Error);
+    out.AddLesson(second, 1, {"a", "1", "t", "d", "m", "u"});
+    EXPECT_THROW(out.Markup(), Error);
+    EXPECT_THROW(out.AddLesson(second, 2, {"a", "1", "t", "d", "M\x01X", "u"}), Error);
+  }  // dropped without Finish
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 0);
+
+  XmlDocument doc = Loaded(testing::SauceDocument());
+  SetWriteFaultForTesting([](const std::string&) { return false; });
+  try {
+    SauceOutput::StartWritingTo(doc, 0, path);
+    ADD_FAILURE() << "an output that cannot be written started";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+  }
+  SetWriteFaultForTesting(nullptr);
+  EXPECT_FALSE(testing::Exists(path));
 }
 
 }  // namespace

@@ -325,5 +325,32 @@ TEST(XmlLoadSaveTest, LoadOfAFolderFailsAsAFileThatCannotBeRead) {
   EXPECT_FALSE(doc.WellFormed());
 }
 
+TEST(XmlLoadSaveTest, ContentWriterHandsOnBytesInOrderAndNothingAfterItIsDropped) {
+  for (const char* encoding : {"UTF-8", "ISO-8859-1", "windows-1252"}) {
+    SCOPED_TRACE(encoding);
+    const XmlDocument doc =
+        Parsed(std::string("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?>\n<R><S/><T/></R>");
+    const XmlNode s = doc.Root().SelectFirst("S");
+    std::string bytes;
+    {
+      XmlContentWriter writer(doc, s, [&bytes](std::string_view b) { bytes += b; });
+      const std::string prefix = bytes;
+      EXPECT_NE(prefix.find("<R><S>"), std::string::npos) << prefix;
+      writer.Write("<a>\xC3\xB1</a>");
+      writer.Write("<b/>");
+      writer.Finish();
+      EXPECT_EQ(bytes, doc.SaveToStringWithContent(s, {"<a>\xC3\xB1</a>", "<b/>"}));
+      EXPECT_THROW(writer.Write("<c/>"), Error);
+      EXPECT_THROW(writer.Finish(), Error);
+    }
+    bytes.clear();
+    {
+      XmlContentWriter dropped(doc, s, [&bytes](std::string_view b) { bytes += b; });
+      dropped.Write("<a>x</a>");
+    }
+    EXPECT_EQ(bytes.find("</R>"), std::string::npos) << "the rest is never written";
+  }
+}
+
 }  // namespace
 }  // namespace tvs
