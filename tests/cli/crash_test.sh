@@ -36,9 +36,9 @@ cli, source = sys.argv[1], sys.argv[2]
 TABLES = ["ASIGNOMT", "ASIGNOMT2", "PROFT", "AULAT", "CURSOST", "GRUPOST", "ASIGT", "DIASHORAST"]
 STAGING = ".tvs-staging"
 JOURNAL = ".transvelmar-commit"
-UNIFORM_KILLS = 24   # anywhere from the start to a little after the end
-COMMIT_KILLS = 40    # while the commit writes its staging files and renames
-RENAME_KILLS = 16    # once the journal is there, while the tables are renamed
+UNIFORM_KILLS = 20   # anywhere from the start to a little after the end
+COMMIT_KILLS = 32    # while the commit writes its staging files and renames
+RENAME_KILLS = 12    # once the journal is there, while the tables are renamed
 rng = random.Random(20261211)
 
 work = tempfile.mkdtemp(prefix="tvs-crash-")

@@ -49,10 +49,7 @@ Scratch& State() {
   static Scratch* state = [] {
     auto* s = new Scratch;
     s->folder = tvs::fuzz::NewScratchFolder("export");
-    std::atexit([] {
-      tvs::fuzz::RemoveAll(State().folder);
-      rmdir(State().folder.c_str());
-    });
+    std::atexit([] { tvs::fuzz::RemoveFolder(State().folder); });
     FirstFrameChooser chooser;
     try {
       tvs::ExportRun(TVS_SOURCE_DIR "/examples/sauce-export.xml", s->folder, chooser);

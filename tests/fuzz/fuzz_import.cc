@@ -42,10 +42,8 @@ Scratch& State() {
     s->vtemp = tvs::fuzz::NewScratchFolder("import-vtemp");
     s->document = tvs::fuzz::NewScratchFolder("import-doc");
     std::atexit([] {
-      for (const std::string& f : {State().vtemp, State().document}) {
-        tvs::fuzz::RemoveAll(f);
-        rmdir(f.c_str());
-      }
+      tvs::fuzz::RemoveFolder(State().vtemp);
+      tvs::fuzz::RemoveFolder(State().document);
     });
     const std::string example = TVS_SOURCE_DIR "/examples/sauce-export.xml";
     s->xml = s->document + "/sauce-export.xml";

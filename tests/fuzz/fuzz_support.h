@@ -6,8 +6,10 @@
 
 #include <dirent.h>
 #include <libxml/xmlstring.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tvs::fuzz {
 
@@ -26,10 +29,34 @@ namespace tvs::fuzz {
   std::abort();
 }
 
+inline void RemoveFolder(const std::string& folder);
+
+// libFuzzer often ends a process without running exit handlers (a finding,
+// -minimize_crash, -fork): a scratch folder carries its process id, and the
+// folders of processes that no longer exist are removed by the next one.
+inline void RemoveScratchOfDeadProcesses(const std::string& base) {
+  DIR* dir = opendir(base.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> dead;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.rfind("tvs-fuzz-", 0) != 0) continue;
+    const size_t dash = name.rfind('-');
+    const size_t before = dash == std::string::npos || dash == 0 ? std::string::npos : name.rfind('-', dash - 1);
+    if (before == std::string::npos) continue;
+    const long pid = std::strtol(name.c_str() + before + 1, nullptr, 10);
+    if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) dead.push_back(base + "/" + name);
+  }
+  closedir(dir);
+  for (const std::string& folder : dead) RemoveFolder(folder);
+}
+
 inline std::string NewScratchFolder(const char* tag) {
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-  std::string pattern = std::string(base) + "/tvs-fuzz-" + tag + "-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) Broken("cannot create a scratch folder under " + std::string(base));
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (tmp != nullptr ? tmp : "/tmp");
+  RemoveScratchOfDeadProcesses(base);
+  std::string pattern = base + "/tvs-fuzz-" + tag + "-" + std::to_string(getpid()) + "-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) Broken("cannot create a scratch folder under " + base);
   return pattern;
 }
 
@@ -62,6 +89,11 @@ inline std::map<std::string, std::string> Snapshot(const std::string& folder) {
 
 inline void RemoveAll(const std::string& folder) {
   for (const auto& [name, bytes] : Snapshot(folder)) unlink((folder + "/" + name).c_str());
+}
+
+inline void RemoveFolder(const std::string& folder) {
+  RemoveAll(folder);
+  rmdir(folder.c_str());
 }
 
 // A message for the user: not empty, UTF-8 (it is shown as it stands).
